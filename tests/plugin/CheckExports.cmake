@@ -1,0 +1,23 @@
+# Fails unless the module exports exactly createDev and deleteDev.
+execute_process(COMMAND ${NM} -D --defined-only ${MODULE}
+  OUTPUT_VARIABLE symbols RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${MODULE}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(found "")
+foreach(line IN LISTS lines)
+  # Section and linker markers such as _init, _fini, _edata, __bss_start are not code of ours.
+  if(line MATCHES " [TtDdBbRrVvWwu] ([^ ]+)$")
+    set(sym "${CMAKE_MATCH_1}")
+    if(sym MATCHES "^(_init|_fini|_edata|_end|__bss_start|_DYNAMIC|_GLOBAL_OFFSET_TABLE_)$")
+      continue()
+    endif()
+    list(APPEND found "${sym}")
+  endif()
+endforeach()
+list(SORT found)
+if(NOT "${found}" STREQUAL "createDev;deleteDev")
+  message(FATAL_ERROR "module exports: ${found}")
+endif()
+message(STATUS "exports: ${found}")
