@@ -1,0 +1,216 @@
+#include "LineSink.h"
+#include "ScriptParser.h"
+#include "ScriptRunner.h"
+#include "WandLine.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// The host's side of the line, opened as a serial port would be.
+class HostEnd {
+public:
+    explicit HostEnd(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK)) {}
+    ~HostEnd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    bool ok() const { return fd_ >= 0; }
+    int fd() const { return fd_; }
+
+    // Reads until `count` bytes came or `limit` passed.
+    sim::Bytes read(std::size_t count, std::chrono::milliseconds limit = 2000ms) {
+        sim::Bytes bytes;
+        auto until = std::chrono::steady_clock::now() + limit;
+        while (bytes.size() < count && std::chrono::steady_clock::now() < until) {
+            pollfd p{fd_, POLLIN, 0};
+            if (poll(&p, 1, 20) <= 0) continue;
+            std::uint8_t buffer[64];
+            ssize_t n = ::read(fd_, buffer, sizeof buffer);
+            if (n <= 0) break;
+            bytes.insert(bytes.end(), buffer, buffer + n);
+        }
+        return bytes;
+    }
+
+private:
+    int fd_;
+};
+
+std::string tempPath(const char* name) {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir != nullptr ? dir : "/tmp") + "/" + name + "." + std::to_string(getpid());
+}
+
+TEST(SimLine, BytesOfAScriptArriveUnchangedOnThePseudoTerminal) {
+    std::string error;
+    auto line = sim::WandLine::openPty("", error);
+    ASSERT_TRUE(line) << error;
+    HostEnd host(line->portName());
+    ASSERT_TRUE(host.ok());
+    std::atomic<bool> stop{false};
+    sim::LineSink sink(*line, stop);
+    sim::ScriptRunner runner(sink);
+    sim::Script script;
+    sim::ParseError parseError;
+    // Bytes a cooked terminal would change: CR, NL, ^C, ^D, XOFF, DEL and high bytes.
+    ASSERT_TRUE(sim::parseScript("press 1; raw 0D 0A 03 04 13 7F FF 00; text OK", script, parseError));
+    ASSERT_TRUE(runner.run(script));
+    sim::Bytes expected{0x80, 0x01, 0x10, 0x8F, 0x0D, 0x0A, 0x03, 0x04, 0x13, 0x7F, 0xFF, 0x00, 0x82, 'O', 'K', 0xFC};
+    EXPECT_EQ(host.read(expected.size()), expected);
+}
+
+TEST(SimLine, PacedBytesTakeAtLeastTheirLineTime) {
+    std::string error;
+    auto line = sim::WandLine::openPty("", error);
+    ASSERT_TRUE(line) << error;
+    HostEnd host(line->portName());
+    std::atomic<bool> stop{false};
+    sim::LineSink sink(*line, stop);
+    sink.setPace(9600);
+    sim::Bytes bytes(48, 0x41);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(sink.send(bytes));
+    auto took = std::chrono::steady_clock::now() - start;
+    // 48 bytes of 10 bits at 9600 baud: 50 ms; the first byte leaves at once.
+    EXPECT_GE(took, 48ms);
+    EXPECT_EQ(host.read(bytes.size()).size(), bytes.size());
+    EXPECT_EQ(sim::byteTime(9600), std::chrono::nanoseconds(1041666));
+}
+
+TEST(SimLine, UnplugHangsUpTheHostAndPlugMovesTheLink) {
+    std::string link = tempPath("quorlix-sim-link");
+    std::string error;
+    auto line = sim::WandLine::openPty(link, error);
+    ASSERT_TRUE(line) << error;
+    EXPECT_EQ(line->portName(), link);
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), line->path());
+
+    HostEnd host(link);
+    ASSERT_TRUE(host.ok());
+    line->unplug();
+    EXPECT_FALSE(line->plugged());
+    EXPECT_NE(access(link.c_str(), F_OK), 0) << "the link must vanish with the line";
+    pollfd p{host.fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&p, 1, 1000), 1);
+    std::uint8_t byte;
+    ssize_t n = ::read(host.fd(), &byte, 1);
+    EXPECT_TRUE(n == 0 || (n < 0 && errno == EIO)) << "a hung-up line reads as end or EIO";
+
+    std::atomic<bool> stop{false};
+    EXPECT_FALSE(line->write(&byte, 1, stop, error));
+
+    ASSERT_TRUE(line->plug(error)) << error;
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    HostEnd again(link);
+    ASSERT_TRUE(again.ok());
+    std::uint8_t hello[] = {0x80, 0x8F};
+    ASSERT_TRUE(line->write(hello, 2, stop, error));
+    EXPECT_EQ(again.read(2), (sim::Bytes{0x80, 0x8F}));
+    line.reset();
+    EXPECT_NE(access(link.c_str(), F_OK), 0);
+}
+
+TEST(SimLine, WaitsForAHostThatTakesTheLineForItself) {
+    std::string error;
+    auto line = sim::WandLine::openPty("", error);
+    ASSERT_TRUE(line) << error;
+    std::atomic<bool> stop{false};
+    HostEnd host(line->portName());
+    ASSERT_TRUE(host.ok());
+    std::thread opener([&] {
+        std::this_thread::sleep_for(50ms);
+        ioctl(host.fd(), TIOCEXCL);
+    });
+    EXPECT_TRUE(line->waitForReader(stop, 3000ms));
+    opener.join();
+
+    stop = true;
+    auto other = sim::WandLine::openPty("", error);
+    ASSERT_TRUE(other);
+    EXPECT_FALSE(other->waitForReader(stop, 3000ms)) << "an interrupted wait reports it";
+}
+
+TEST(SimLine, DrainReturnsOnceTheHostHasReadEverything) {
+    std::string error;
+    auto line = sim::WandLine::openPty("", error);
+    ASSERT_TRUE(line) << error;
+    HostEnd host(line->portName());
+    std::atomic<bool> stop{false};
+    std::uint8_t bytes[] = {1, 2, 3};
+    ASSERT_TRUE(line->write(bytes, 3, stop, error));
+    std::thread reader([&] {
+        std::this_thread::sleep_for(100ms);
+        host.read(3);
+    });
+    auto start = std::chrono::steady_clock::now();
+    line->drain(5000ms, stop);
+    auto took = std::chrono::steady_clock::now() - start;
+    reader.join();
+    EXPECT_GE(took, 90ms) << "drain must wait for the unread bytes";
+    EXPECT_LT(took, 4000ms) << "drain must end once they are read";
+}
+
+TEST(SimCapture, CapturedStreamReplaysAsTheSameBytes) {
+    std::string path = tempPath("quorlix-sim-capture");
+    std::FILE* out = std::fopen(path.c_str(), "w");
+    ASSERT_NE(out, nullptr);
+
+    class Collect : public sim::ScriptSink {
+    public:
+        bool send(const sim::Bytes& b) override {
+            bytes.insert(bytes.end(), b.begin(), b.end());
+            return true;
+        }
+        bool pause(sim::Duration d) override {
+            std::this_thread::sleep_for(d);
+            return true;
+        }
+        bool unplug() override { return true; }
+        bool plug() override { return true; }
+        sim::Bytes bytes;
+    } first, second;
+
+    sim::CaptureSink capture(first, out);
+    sim::ScriptRunner runner(capture);
+    sim::Script script;
+    sim::ParseError error;
+    ASSERT_TRUE(sim::parseScript("press 8; wait 30ms; text hi; release; unplug; plug", script, error));
+    ASSERT_TRUE(runner.run(script));
+    std::fclose(out);
+
+    std::FILE* in = std::fopen(path.c_str(), "r");
+    ASSERT_NE(in, nullptr);
+    std::string text;
+    char buffer[256];
+    while (std::fgets(buffer, sizeof buffer, in) != nullptr) text += buffer;
+    std::fclose(in);
+    std::remove(path.c_str());
+
+    sim::Script replay;
+    ASSERT_TRUE(sim::parseScript(text, replay, error)) << error.what << "\n" << text;
+    EXPECT_NE(text.find("wait 3"), std::string::npos) << "the pause is kept:\n" << text;
+    EXPECT_NE(text.find("unplug\nplug"), std::string::npos) << text;
+    sim::ScriptRunner again(second);
+    ASSERT_TRUE(again.run(replay));
+    EXPECT_EQ(second.bytes, first.bytes);
+}
+
+}  // namespace

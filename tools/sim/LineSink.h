@@ -1,0 +1,62 @@
+#pragma once
+
+#include "ScriptRunner.h"
+#include "WandLine.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <string>
+
+namespace sim {
+
+// Sends script output down the wand line, paced at a line rate when asked.
+class LineSink : public ScriptSink {
+public:
+    LineSink(WandLine& line, const std::atomic<bool>& stop) : line_(line), stop_(stop) {}
+
+    // 0: write as fast as the line takes it.
+    void setPace(int baud) { byteTime_ = byteTime(baud); }
+    // Where to note, for each write, the monotonic time its last byte left (ns).
+    void setStamps(std::FILE* stamps) { stamps_ = stamps; }
+    // Where to describe each write ("-> 80 01 10 8F").
+    void setTrace(std::FILE* trace) { trace_ = trace; }
+
+    bool send(const Bytes& bytes) override;
+    bool pause(Duration duration) override;
+    bool unplug() override;
+    bool plug() override;
+
+    const std::string& error() const { return error_; }
+
+private:
+    bool sleepUntil(std::chrono::steady_clock::time_point when);
+
+    WandLine& line_;
+    const std::atomic<bool>& stop_;
+    std::chrono::nanoseconds byteTime_{0};
+    std::chrono::steady_clock::time_point nextByte_{};
+    std::FILE* stamps_ = nullptr;
+    std::FILE* trace_ = nullptr;
+    std::string error_;
+};
+
+// Writes what passes through as a script that replays it with its timing.
+class CaptureSink : public ScriptSink {
+public:
+    CaptureSink(ScriptSink& next, std::FILE* out);
+
+    bool send(const Bytes& bytes) override;
+    bool pause(Duration duration) override { return next_.pause(duration); }
+    bool unplug() override;
+    bool plug() override;
+
+private:
+    void noteGap();
+
+    ScriptSink& next_;
+    std::FILE* out_;
+    std::chrono::steady_clock::time_point last_;
+};
+
+}  // namespace sim

@@ -1,0 +1,247 @@
+// quorlix-sim: a Quorlix wand on a pseudo-terminal or a serial device.
+#include "DemoScript.h"
+#include "InteractiveKeys.h"
+#include "LineSink.h"
+#include "ScriptParser.h"
+#include "ScriptRunner.h"
+#include "SimOptions.h"
+#include "WandLine.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#ifndef QUORLIX_VERSION
+#define QUORLIX_VERSION "unknown"
+#endif
+
+namespace {
+
+std::atomic<bool> gStop{false};
+
+extern "C" void onSignal(int) { gStop.store(true); }
+
+void installSignals() {
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a write blocked on a full line must return and see the flag.
+    action.sa_flags = 0;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+int fail(const std::string& message, int status = 1) {
+    std::fprintf(stderr, "quorlix-sim: %s\n", message.c_str());
+    return status;
+}
+
+bool readAll(const std::string& path, std::string& text, std::string& error) {
+    if (path == "-") {
+        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
+        return true;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    text = buffer.str();
+    return true;
+}
+
+std::FILE* openOutput(const std::string& path, std::string& error) {
+    if (path.empty()) return nullptr;
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) error = path + ": " + std::strerror(errno);
+    return f;
+}
+
+std::string heldText(sim::ButtonSet held) {
+    std::string text;
+    for (int b = 1; b <= sim::kButtonCount; ++b) text += held.contains(b) ? std::to_string(b) + " " : ". ";
+    return text;
+}
+
+// Keys at the terminal; the terminal is put back as it was on return.
+bool runInteractive(sim::ScriptRunner& runner) {
+    termios saved{};
+    bool tty = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (tty) {
+        termios raw = saved;
+        raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG);
+        raw.c_cc[VMIN] = 1;
+        raw.c_cc[VTIME] = 0;
+        tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+    }
+    std::fputs(sim::kKeyHelp, stderr);
+    bool ok = true;
+    while (!gStop.load()) {
+        pollfd p{STDIN_FILENO, POLLIN, 0};
+        int ready = poll(&p, 1, 200);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
+        char key = 0;
+        if (read(STDIN_FILENO, &key, 1) != 1) break;
+        sim::KeyAction action = sim::keyAction(key);
+        if (action.kind == sim::KeyAction::Kind::quit) break;
+        if (action.kind == sim::KeyAction::Kind::help) {
+            std::fputs(sim::kKeyHelp, stderr);
+            continue;
+        }
+        if (action.kind == sim::KeyAction::Kind::toggle) ok = runner.toggle(action.button);
+        else if (action.kind == sim::KeyAction::Kind::releaseAll) ok = runner.releaseAll();
+        else if (action.kind == sim::KeyAction::Kind::text) ok = runner.sendText("OK");
+        else continue;
+        if (!ok) break;
+        std::fprintf(stderr, "\rheld: %s  ", heldText(runner.held()).c_str());
+    }
+    std::fputs("\r\n", stderr);
+    if (tty) tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    return ok;
+}
+
+// Passes on what a real wand sends, in the chunks it arrives in.
+bool runForward(const sim::SimOptions& options, sim::ScriptSink& sink, std::string& error) {
+    int fd = ::open(options.source.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0 || !sim::configureRaw(fd, options.baud)) {
+        error = options.source + ": " + std::strerror(errno);
+        if (fd >= 0) ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    while (!gStop.load()) {
+        pollfd p{fd, POLLIN, 0};
+        int ready = poll(&p, 1, 200);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) continue;
+        std::uint8_t buffer[256];
+        ssize_t n = read(fd, buffer, sizeof buffer);
+        if (n <= 0) {
+            if (n < 0 && errno == EINTR) continue;
+            error = options.source + ": the device is gone";
+            ok = false;
+            break;
+        }
+        if (!sink.send(sim::Bytes(buffer, buffer + n))) break;
+    }
+    ::close(fd);
+    return ok;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    sim::SimOptions options;
+    std::string error;
+    if (!sim::parseSimOptions(argc, argv, options, error)) return fail(error, 2);
+    if (options.help) {
+        std::fputs(sim::kSimUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("quorlix-sim %s\n", QUORLIX_VERSION);
+        return 0;
+    }
+    if (options.mode == sim::SimOptions::Mode::none) {
+        if (!isatty(STDIN_FILENO))
+            return fail("nothing to send: give --script, -e, --demo, --interactive, --replay or --forward", 2);
+        options.mode = sim::SimOptions::Mode::interactive;
+    }
+
+    // Everything that can be refused is checked before the line exists.
+    sim::Script script;
+    std::string replay;
+    if (options.mode == sim::SimOptions::Mode::script || options.mode == sim::SimOptions::Mode::inline_ ||
+        options.mode == sim::SimOptions::Mode::demo) {
+        std::string text = options.source;
+        std::string where = "-e";
+        if (options.mode == sim::SimOptions::Mode::demo) {
+            text = sim::kDemoScript;
+            where = "demo";
+        } else if (options.mode == sim::SimOptions::Mode::script) {
+            where = options.source == "-" ? "stdin" : options.source;
+            if (!readAll(options.source, text, error)) return fail(error, 2);
+        }
+        sim::ParseError parseError;
+        if (!sim::parseScript(text, script, parseError))
+            return fail(where + ":" + std::to_string(parseError.line) + ": " + parseError.what, 2);
+    } else if (options.mode == sim::SimOptions::Mode::replay) {
+        if (!readAll(options.source, replay, error)) return fail(error, 2);
+    }
+    std::FILE* capture = openOutput(options.capture, error);
+    if (!options.capture.empty() && capture == nullptr) return fail(error, 2);
+    std::FILE* stamps = openOutput(options.stamps, error);
+    if (!options.stamps.empty() && stamps == nullptr) return fail(error, 2);
+
+    installSignals();
+    std::unique_ptr<sim::WandLine> line = options.port.empty()
+                                              ? sim::WandLine::openPty(options.link, error)
+                                              : sim::WandLine::openDevice(options.port, options.baud, error);
+    if (!line) return fail(error);
+    std::printf("%s\n", line->portName().c_str());
+    std::fflush(stdout);
+
+    sim::LineSink lineSink(*line, gStop);
+    lineSink.setPace(options.pace);
+    lineSink.setStamps(stamps);
+    if (options.verbose) lineSink.setTrace(stderr);
+    std::unique_ptr<sim::CaptureSink> captureSink;
+    if (capture != nullptr) captureSink.reset(new sim::CaptureSink(lineSink, capture));
+    sim::ScriptSink& sink = captureSink ? static_cast<sim::ScriptSink&>(*captureSink) : lineSink;
+    sim::ScriptRunner runner(sink);
+
+    if (line->isPty() && options.waitForHost) {
+        if (!options.quiet) std::fprintf(stderr, "quorlix-sim: waiting for a host to open %s\n", line->portName().c_str());
+        line->waitForReader(gStop, std::chrono::milliseconds(1000));
+    }
+
+    bool ok = true;
+    std::string runError;
+    switch (options.mode) {
+    case sim::SimOptions::Mode::interactive:
+        ok = runInteractive(runner);
+        break;
+    case sim::SimOptions::Mode::replay:
+        ok = sink.send(sim::Bytes(replay.begin(), replay.end()));
+        break;
+    case sim::SimOptions::Mode::forward:
+        ok = runForward(options, sink, runError);
+        break;
+    default:
+        ok = runner.run(script);
+        if (!ok && !gStop.load() && runner.failedLine() != 0)
+            runError = "script line " + std::to_string(runner.failedLine()) + ": " + lineSink.error();
+        break;
+    }
+    if (!ok && !gStop.load() && runError.empty()) runError = lineSink.error();
+
+    if (line->plugged()) line->drain(options.linger, gStop);
+    while (options.stay && !gStop.load()) pause();
+
+    if (stamps != nullptr) std::fclose(stamps);
+    if (capture != nullptr) std::fclose(capture);
+    if (!runError.empty()) return fail(runError);
+    if (!options.quiet)
+        std::fprintf(stderr, "quorlix-sim: sent %llu records (%llu bytes)\n",
+                     static_cast<unsigned long long>(runner.counts().records),
+                     static_cast<unsigned long long>(runner.counts().bytes));
+    return 0;
+}
