@@ -52,20 +52,21 @@ bool CConCommonH::emulateTracker(std::uint32_t controller, TraData* tracker, con
     elapsedTime = now - t.lastUpdateTime;
     t.lastUpdateTime = now;
 
-    float (TraData::*const getters[TrackerEmulation::kPoseValues])() const = {
-        &TraData::getX, &TraData::getY, &TraData::getZ, &TraData::getAzim, &TraData::getElev, &TraData::getRoll};
-    bool (TraData::*const setters[TrackerEmulation::kPoseValues])(float) = {
-        &TraData::setX, &TraData::setY, &TraData::setZ, &TraData::setAzim, &TraData::setElev, &TraData::setRoll};
     // A clock that is not finite would turn even a still valuator into NaN.
     const double step = std::isfinite(elapsedTime) ? elapsedTime : 0.0;
-    for (std::uint32_t k = 0; k < TrackerEmulation::kPoseValues; ++k) {
+    const auto advance = [&](std::uint32_t k, float current) {
         const float v = record->getValuator(t.valuatorAssignment[k]);
         // Pose and valuator are read back from fixed point, so they are finite;
         // a long run grows to infinity at worst, and the setters saturate.
         const float increment = toSingle(static_cast<double>(v) * step);
-        const float next = (tracker->*getters[k])() + increment;
-        (tracker->*setters[k])(next);
-    }
+        return current + increment;
+    };
+    tracker->setX(advance(0, tracker->getX()));
+    tracker->setY(advance(1, tracker->getY()));
+    tracker->setZ(advance(2, tracker->getZ()));
+    tracker->setAzim(advance(3, tracker->getAzim()));
+    tracker->setElev(advance(4, tracker->getElev()));
+    tracker->setRoll(advance(5, tracker->getRoll()));
     return true;
 }
 
