@@ -234,6 +234,9 @@ int main(int argc, char** argv) {
     if (!ok && !gStop.load() && runError.empty()) runError = lineSink.error();
 
     if (line->plugged()) line->drain(options.linger, gStop);
+    // Tells a program that started the simulator that everything was sent.
+    std::printf("done\n");
+    std::fflush(stdout);
     while (options.stay && !gStop.load()) pause();
 
     if (stamps != nullptr) std::fclose(stamps);

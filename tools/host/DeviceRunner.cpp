@@ -1,0 +1,190 @@
+#include "DeviceRunner.h"
+
+#include "HostLog.h"
+
+#include "plugin/CBase.h"
+
+#include <algorithm>
+#include <cstring>
+#include <iostream>
+
+namespace host {
+
+namespace {
+
+std::int64_t wallMicroseconds() {
+    return std::chrono::duration_cast<std::chrono::microseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+bool entryChanged(const std::uint8_t* mask, std::uint32_t n) {
+    return (mask[3 - (n - 1) / 8] >> ((n - 1) % 8)) & 1;
+}
+
+std::string portOption(const DeviceConfig& config) {
+    std::string port;
+    for (const OptionLine& line : config.options) {
+        std::string name = line.name;
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if ((name == "serialport" || name == "port") && line.args.size() == 1) port = line.args[0];
+    }
+    return port;
+}
+
+}  // namespace
+
+const char* stateName(int state) {
+    switch (state) {
+    case DeviceStats::starting: return "starting";
+    case DeviceStats::running: return "running";
+    case DeviceStats::reconnecting: return "reconnecting";
+    case DeviceStats::stopped: return "stopped";
+    default: return "failed";
+    }
+}
+
+DeviceRunner::DeviceRunner(const DeviceConfig& config, PluginLibrary& library, SharedStorages& storages,
+                           const LoggerSettings& logger, ChangeListener& listener, std::int32_t* runFlag,
+                           ReconnectPolicy policy)
+    : name_(config.name),
+      port_(portOption(config)),
+      library_(library),
+      storages_(storages),
+      listener_(listener),
+      runFlag_(runFlag),
+      policy_(policy),
+      options_(config),
+      logger_(makePluginLogger(logger, config.name)),
+      views_(storages.makeViews(config.name)) {
+    info_.traStorage = &views_->tra;
+    info_.conStorage = &views_->con;
+    info_.runFlag = runFlag_;
+}
+
+DeviceRunner::~DeviceRunner() {
+    join();
+    disconnect();
+}
+
+bool DeviceRunner::keepRunning() const { return __atomic_load_n(runFlag_, __ATOMIC_RELAXED) != 0; }
+
+bool DeviceRunner::connect() {
+    device_ = library_.createDev(options_.fresh(), logger_.get());
+    if (device_ == nullptr) {
+        hostMessage(name_ + ": createDev gave no device");
+        return false;
+    }
+    storages_.beginClaim(*views_);
+    std::int32_t result = device_->init(&info_);
+    storages_.endClaim(*views_);
+    std::cout.flush();
+    connected_ = result == 1;
+    if (!connected_) {
+        hostMessage(name_ + ": init failed");
+        stats_.state = DeviceStats::failed;
+        disconnect();
+        return false;
+    }
+    stats_.state = DeviceStats::running;
+    return true;
+}
+
+void DeviceRunner::disconnect() {
+    if (device_ == nullptr) return;
+    device_->stop();
+    library_.deleteDev(device_);
+    std::cout.flush();
+    device_ = nullptr;
+    connected_ = false;
+}
+
+void DeviceRunner::start() { thread_ = std::thread(&DeviceRunner::run, this); }
+
+void DeviceRunner::join() {
+    if (thread_.joinable()) thread_.join();
+}
+
+bool DeviceRunner::sleepWhileRunning(std::chrono::milliseconds duration) {
+    auto until = std::chrono::steady_clock::now() + duration;
+    while (keepRunning()) {
+        auto left = until - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return true;
+        std::this_thread::sleep_for(std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(20)));
+    }
+    return false;
+}
+
+bool DeviceRunner::reconnect() {
+    stats_.state = DeviceStats::reconnecting;
+    auto delay = policy_.firstDelay;
+    for (unsigned attempt = 1; keepRunning(); ++attempt) {
+        hostMessage(name_ + ": reconnect try " + std::to_string(attempt) + " in " +
+                    std::to_string(delay.count() / 1000) + "." + std::to_string(delay.count() % 1000 / 100) + " s");
+        if (!sleepWhileRunning(delay)) return false;
+        ++stats_.reconnects;
+        if (connect()) {
+            hostMessage(name_ + ": reconnected on try " + std::to_string(attempt));
+            return true;
+        }
+        ++stats_.errors;
+        delay = std::min(delay * 2, policy_.maxDelay);
+    }
+    return false;
+}
+
+void DeviceRunner::publish(const std::uint8_t* masks) {
+    ChangeEvent event;
+    event.device = &name_;
+    bool any = false;
+    for (std::uint32_t n = 1; n <= QUORLIX_SHM_ENTRIES; ++n) {
+        if (entryChanged(masks + 4, n) && storages_.takeController(n, event.con)) {
+            event.kind = ChangeEvent::Kind::controller;
+            event.entry = n;
+            listener_.changed(event);
+            ++stats_.changes;
+            any = true;
+        }
+        if (entryChanged(masks, n) && storages_.takeTracker(n, event.tra)) {
+            event.kind = ChangeEvent::Kind::tracker;
+            event.entry = n;
+            listener_.changed(event);
+            ++stats_.changes;
+            any = true;
+        }
+    }
+    if (any) stats_.lastChangeUs = wallMicroseconds();
+}
+
+void DeviceRunner::run() {
+    if (!connected_ && !reconnect()) {
+        disconnect();
+        stats_.state = DeviceStats::stopped;
+        return;
+    }
+    unsigned failures = 0;
+    while (keepRunning()) {
+        std::uint8_t masks[8] = {};
+        auto started = std::chrono::steady_clock::now();
+        std::int32_t result = device_->recvData(masks, 0);
+        auto took = std::chrono::steady_clock::now() - started;
+        ++stats_.calls;
+        publish(masks);
+        if (!keepRunning()) break;
+        if (result == 1) {
+            failures = 0;
+            if (took < kReadTimeout) ++stats_.records;
+            continue;
+        }
+        ++stats_.errors;
+        if (++failures < policy_.failuresBeforeReconnect) continue;
+        hostMessage(name_ + ": " + std::to_string(failures) + " reads in a row failed; the line seems gone");
+        disconnect();
+        failures = 0;
+        if (!reconnect()) break;
+    }
+    disconnect();
+    stats_.state = DeviceStats::stopped;
+}
+
+}  // namespace host

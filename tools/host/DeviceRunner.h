@@ -1,0 +1,80 @@
+#pragma once
+
+#include "ChangeEvent.h"
+#include "HostConfig.h"
+#include "OptionBlock.h"
+#include "PluginLibrary.h"
+#include "PluginLogger.h"
+#include "SharedStorages.h"
+
+#include "plugin/InitInfo.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+
+class CBase;
+
+namespace host {
+
+// How a device whose line keeps failing is brought back.
+struct ReconnectPolicy {
+    unsigned failuresBeforeReconnect = 3;
+    std::chrono::milliseconds firstDelay{500};
+    std::chrono::milliseconds maxDelay{5000};
+};
+
+// The plug-in's read time-out per byte: a call that returns sooner received a record.
+constexpr std::chrono::milliseconds kReadTimeout{100};
+
+// One configured device: created, initialised and read on a thread of its own.
+class DeviceRunner {
+public:
+    DeviceRunner(const DeviceConfig& config, PluginLibrary& library, SharedStorages& storages,
+                 const LoggerSettings& logger, ChangeListener& listener, std::int32_t* runFlag,
+                 ReconnectPolicy policy = {});
+    ~DeviceRunner();
+    DeviceRunner(const DeviceRunner&) = delete;
+    DeviceRunner& operator=(const DeviceRunner&) = delete;
+
+    // createDev and init on the calling thread; false (reported) when init failed.
+    bool connect();
+    // Reads on a new thread; a device that is not connected first tries again.
+    void start();
+    // Waits for the thread, which ends within a read time-out of the
+    // keep-running flag being cleared, after stop and deleteDev.
+    void join();
+
+    const std::string& name() const { return name_; }
+    // The port its options name, "" when they name none.
+    const std::string& port() const { return port_; }
+    const DeviceStats& stats() const { return stats_; }
+
+private:
+    bool keepRunning() const;
+    void run();
+    void disconnect();
+    bool reconnect();
+    bool sleepWhileRunning(std::chrono::milliseconds duration);
+    void publish(const std::uint8_t* masks);
+
+    std::string name_;
+    std::string port_;
+    PluginLibrary& library_;
+    SharedStorages& storages_;
+    ChangeListener& listener_;
+    std::int32_t* runFlag_;
+    ReconnectPolicy policy_;
+    OptionBlock options_;
+    LoggerPtr logger_;
+    std::unique_ptr<DeviceViews> views_;
+    InitInfo info_{};
+    CBase* device_ = nullptr;
+    bool connected_ = false;
+    DeviceStats stats_;
+    std::thread thread_;
+};
+
+}  // namespace host

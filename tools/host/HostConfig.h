@@ -1,0 +1,47 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// Switches and levels of the logger that every device copies.
+struct LoggerSettings {
+    bool showDate = true;
+    bool showTime = true;
+    bool showThreadId = true;
+    bool enabled = true;
+    std::int32_t debugLevel = 0;
+    std::int32_t debugThreshold = 1;
+};
+
+// One option line of a device, as the device will see it.
+struct OptionLine {
+    unsigned line = 0;
+    std::string name;
+    std::vector<std::string> args;
+};
+
+struct DeviceConfig {
+    std::string name;
+    std::string library;
+    unsigned line = 0;
+    std::vector<OptionLine> options;
+};
+
+struct HostConfig {
+    std::string fileName;
+    LoggerSettings logger;
+    std::vector<DeviceConfig> devices;
+};
+
+// What one host can hold: the storages have 32 entries, the option list 32
+// lines of at most 64 arguments, and a device name fills at most 31
+// characters of the shared memory's owner field.
+constexpr std::size_t kMaxDevices = 32;
+constexpr std::size_t kMaxOptionLines = 32;
+constexpr std::size_t kMaxOptionArgs = 64;
+constexpr std::size_t kMaxDeviceName = 31;
+
+}  // namespace host

@@ -1,0 +1,168 @@
+#include "HostOptions.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace host {
+
+const char* const kHostUsage =
+    "usage: quorlix-host [options] [CONFIG]\n"
+    "       quorlix-host watch --shm NAME [--json] [--once] [--interval MS]\n"
+    "\n"
+    "Runs the devices of a configuration file: loads each device's plug-in, creates the\n"
+    "shared tracker and controller storages, drives every device on a thread of its own\n"
+    "and shows what they publish. Without CONFIG and --port it runs the demo: a simulated\n"
+    "wand (quorlix-sim) plays a script and the host ends with a summary when it is done.\n"
+    "\n"
+    "  CONFIG            configuration file (see docs/configuration.md)\n"
+    "  --port DEVICE     one wand on a serial port, e.g. /dev/ttyUSB0, with the built-in\n"
+    "                    configuration (the demo's, on a real line)\n"
+    "  --json            JSON Lines on standard output, one object per changed record;\n"
+    "                    the devices' log goes to standard error\n"
+    "  --plain           plain text view even on a terminal\n"
+    "  --no-view         no view, only the devices' log and the summary\n"
+    "  --shm NAME        keep the storages in POSIX shared memory /NAME, for other programs\n"
+    "                    (see 'watch'); removed on exit\n"
+    "  --keep-going      run on when a device's init fails, trying it again from time to time\n"
+    "  --duration SECS   stop after this many seconds\n"
+    "  --debug LEVEL     debug level of the devices' logger (overrides the configuration)\n"
+    "  --plugin PATH     the plug-in that the library name \"quorlix\" stands for\n"
+    "                    (default: the one built with this host)\n"
+    "  --sim PATH        the simulator the demo starts (default: the one built with this host)\n"
+    "  --help, --version\n"
+    "\n"
+    "watch: attach to a host started with --shm NAME and show each record as it changes,\n"
+    "until that host stops.\n"
+    "  --shm NAME        the host's shared memory\n"
+    "  --json            JSON Lines instead of plain text\n"
+    "  --once            show the records in use once and exit\n"
+    "  --interval MS     how often to look (default 50)\n"
+    "\n"
+    "SIGINT or SIGTERM stops every device within one read time-out; the exit status is then 0.\n"
+    "Exit status 1: a device's init failed (without --keep-going) or the storages could not be\n"
+    "created; 2: bad command line or configuration.\n";
+
+namespace {
+
+bool parseNumber(const std::string& text, double low, double high, double& out) {
+    errno = 0;
+    char* end = nullptr;
+    double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || errno != 0 || *end != '\0' || !std::isfinite(value) || value < low || value > high) return false;
+    out = value;
+    return true;
+}
+
+}  // namespace
+
+bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error) {
+    options = HostOptions{};
+    int first = 1;
+    if (argc > 1 && std::string(argv[1]) == "watch") {
+        options.mode = HostOptions::Mode::watch;
+        first = 2;
+    }
+    auto setView = [&](HostOptions::View view, const std::string& flag) {
+        if (options.view != HostOptions::View::automatic && options.view != view) {
+            error = flag + ": only one of --json, --plain, --no-view";
+            return false;
+        }
+        options.view = view;
+        return true;
+    };
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        std::string value;
+        auto takeValue = [&]() {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        double number = 0;
+        if (arg == "--help" || arg == "-h") options.help = true;
+        else if (arg == "--version") options.version = true;
+        else if (arg == "--json") {
+            if (!setView(HostOptions::View::json, arg)) return false;
+            options.watch.json = true;
+        } else if (arg == "--shm") {
+            if (!takeValue()) return false;
+            options.shm = value;
+            options.watch.shm = value;
+        } else if (options.mode == HostOptions::Mode::watch) {
+            if (arg == "--once") options.watch.once = true;
+            else if (arg == "--interval") {
+                if (!takeValue()) return false;
+                if (!parseNumber(value, 1, 60000, number)) {
+                    error = "--interval: \"" + value + "\" is not a number of milliseconds from 1 to 60000";
+                    return false;
+                }
+                options.watch.intervalMs = static_cast<int>(number);
+            } else {
+                error = "watch: unknown option \"" + arg + "\" (see --help)";
+                return false;
+            }
+        } else if (arg == "--plain") {
+            if (!setView(HostOptions::View::plain, arg)) return false;
+        } else if (arg == "--no-view") {
+            if (!setView(HostOptions::View::none, arg)) return false;
+        } else if (arg == "--port") {
+            if (!takeValue()) return false;
+            options.port = value;
+        } else if (arg == "--keep-going") options.keepGoing = true;
+        else if (arg == "--duration") {
+            if (!takeValue()) return false;
+            if (!parseNumber(value, 0.001, 1e7, number)) {
+                error = "--duration: \"" + value + "\" is not a number of seconds";
+                return false;
+            }
+            options.duration = number;
+        } else if (arg == "--debug") {
+            if (!takeValue()) return false;
+            if (!parseNumber(value, 0, 1000, number) || number != std::floor(number)) {
+                error = "--debug: \"" + value + "\" is not a debug level from 0 to 1000";
+                return false;
+            }
+            options.debugLevel = static_cast<int>(number);
+        } else if (arg == "--plugin") {
+            if (!takeValue()) return false;
+            options.plugin = value;
+        } else if (arg == "--sim") {
+            if (!takeValue()) return false;
+            options.sim = value;
+        } else if (!arg.empty() && arg[0] == '-') {
+            error = "unknown option \"" + arg + "\" (see --help)";
+            return false;
+        } else if (options.config.empty()) {
+            options.config = arg;
+        } else {
+            error = "only one configuration file, not \"" + options.config + "\" and \"" + arg + "\"";
+            return false;
+        }
+    }
+    if (options.mode == HostOptions::Mode::watch && options.watch.shm.empty() && !options.help) {
+        error = "watch needs --shm NAME";
+        return false;
+    }
+    if (!options.config.empty() && !options.port.empty()) {
+        error = "give a configuration file or --port, not both";
+        return false;
+    }
+    return true;
+}
+
+std::string builtInConfig(const std::string& port) {
+    return "# One Quorlix wand with the built-in settings\n"
+           "showdate off\n"
+           "showthreadid off\n"
+           "device wand quorlix\n"
+           "serialport " + port + "\n"
+           "valrate 0.1\n"
+           "valdecrementrate 0.2\n"
+           "emulatetracker 1 [0,0,0,0,0,0] 1 2 0 0 0 0 6\n";
+}
+
+}  // namespace host

@@ -1,0 +1,37 @@
+#pragma once
+
+#include "Watch.h"
+
+#include <string>
+
+namespace host {
+
+struct HostOptions {
+    enum class Mode { run, watch };
+    enum class View { automatic, live, plain, json, none };
+
+    Mode mode = Mode::run;
+    std::string config;     // configuration file; empty: --port or the demo
+    std::string port;       // one wand on this port with the built-in configuration
+    View view = View::automatic;
+    std::string shm;
+    bool keepGoing = false;
+    double duration = 0.0;  // seconds; 0 runs until stopped
+    std::string plugin;     // the plug-in "quorlix" stands for
+    std::string sim;        // the simulator the demo starts
+    int debugLevel = -1;    // -1: as configured
+    bool help = false;
+    bool version = false;
+    WatchOptions watch;
+};
+
+// False with `error` set for an unknown flag, a bad value or a contradiction.
+bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error);
+
+// The configuration of one wand on `port`, as the demo and --port use it:
+// both valuators ramping, the tracker emulated from them, button 6 resetting it.
+std::string builtInConfig(const std::string& port);
+
+extern const char* const kHostUsage;
+
+}  // namespace host

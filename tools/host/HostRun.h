@@ -1,0 +1,10 @@
+#pragma once
+
+#include "HostOptions.h"
+
+namespace host {
+
+// Runs the host as the options say; returns the exit status.
+int runHost(const HostOptions& options);
+
+}  // namespace host

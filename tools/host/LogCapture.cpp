@@ -1,0 +1,86 @@
+#include "LogCapture.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <iostream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+namespace host {
+
+LogCapture::~LogCapture() { stop(); }
+
+bool LogCapture::start(int& screen) {
+    if (pipe(pipe_) != 0) return false;
+    fcntl(pipe_[0], F_SETFD, FD_CLOEXEC);
+    fcntl(pipe_[1], F_SETFD, FD_CLOEXEC);
+    std::cout.flush();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    savedOut_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    savedErr_ = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+    if (savedOut_ < 0 || savedErr_ < 0 || dup2(pipe_[1], STDOUT_FILENO) < 0 || dup2(pipe_[1], STDERR_FILENO) < 0) {
+        stop();
+        return false;
+    }
+    screen = savedOut_;
+    reader_ = std::thread(&LogCapture::collect, this);
+    return true;
+}
+
+void LogCapture::stop() {
+    if (savedOut_ >= 0) {
+        std::cout.flush();
+        std::fflush(stdout);
+        std::fflush(stderr);
+        dup2(savedOut_, STDOUT_FILENO);
+        dup2(savedErr_, STDERR_FILENO);
+    }
+    stopping_ = true;
+    if (reader_.joinable()) reader_.join();
+    for (int* fd : {&pipe_[0], &pipe_[1], &savedOut_, &savedErr_}) {
+        if (*fd >= 0) ::close(*fd);
+        *fd = -1;
+    }
+}
+
+void LogCapture::collect() {
+    char buffer[4096];
+    for (;;) {
+        pollfd p{pipe_[0], POLLIN, 0};
+        int ready = poll(&p, 1, 50);
+        if (ready < 0 && errno != EINTR) break;
+        if (ready <= 0) {
+            // Stop only once nothing is left in flight.
+            if (stopping_) break;
+            continue;
+        }
+        ssize_t n = ::read(pipe_[0], buffer, sizeof buffer);
+        if (n <= 0) break;
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (ssize_t i = 0; i < n; ++i) {
+            if (buffer[i] == '\n') {
+                add(partial_);
+                partial_.clear();
+            } else if (buffer[i] != '\r') {
+                partial_ += buffer[i];
+            }
+        }
+    }
+}
+
+void LogCapture::add(const std::string& line) {
+    lines_.push_back(line);
+    while (lines_.size() > keep_) lines_.pop_front();
+}
+
+std::vector<std::string> LogCapture::latest() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> out(lines_.begin(), lines_.end());
+    if (!partial_.empty()) out.push_back(partial_);
+    return out;
+}
+
+}  // namespace host

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace host {
+
+// While the terminal view owns the screen, whatever the host, its devices and
+// their children write to standard output and error is caught here line by
+// line, and the latest lines are shown inside the view.
+class LogCapture {
+public:
+    explicit LogCapture(std::size_t keep) : keep_(keep) {}
+    ~LogCapture();
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+
+    // Redirects both streams; `screen` becomes a descriptor of the terminal
+    // that standard output was. False when the streams could not be moved.
+    bool start(int& screen);
+    // Puts both streams back; lines still in flight are kept.
+    void stop();
+
+    std::vector<std::string> latest();
+
+private:
+    void collect();
+    void add(const std::string& line);
+
+    std::size_t keep_;
+    int pipe_[2] = {-1, -1};
+    int savedOut_ = -1;
+    int savedErr_ = -1;
+    std::atomic<bool> stopping_{false};
+    std::thread reader_;
+    std::mutex mutex_;
+    std::deque<std::string> lines_;
+    std::string partial_;
+};
+
+}  // namespace host

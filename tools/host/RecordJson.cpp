@@ -1,0 +1,84 @@
+#include "RecordJson.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace host {
+
+namespace {
+
+std::string timeText(std::int32_t sec, std::int32_t usec) {
+    long long s = quorlix_net_i32(sec);
+    long long u = quorlix_net_i32(usec);
+    // A record's microseconds stay within one second; anything else is shown as it is.
+    if (u < 0 || u > 999999) return std::to_string(s) + "." + std::to_string(u);
+    char text[40];
+    std::snprintf(text, sizeof text, "%lld.%06lld", s, u);
+    return text;
+}
+
+std::string head(const std::string& device, const char* kind, std::uint32_t entry, std::uint32_t number,
+                 std::int32_t sec, std::int32_t usec) {
+    return "{\"device\":" + jsonString(device) + ",\"kind\":\"" + kind + "\",\"entry\":" + std::to_string(entry) +
+           ",\"number\":" + std::to_string(number) + ",\"time\":" + timeText(sec, usec);
+}
+
+}  // namespace
+
+std::string fixedDecimal(std::int32_t stored, int places) {
+    long long value = stored;
+    long long scale = 1;
+    for (int i = 0; i < places; ++i) scale *= 10;
+    unsigned long long magnitude = static_cast<unsigned long long>(value < 0 ? -value : value);
+    char text[48];
+    std::snprintf(text, sizeof text, "%s%llu.%0*llu", value < 0 ? "-" : "", magnitude / scale, places,
+                  magnitude % scale);
+    return text;
+}
+
+std::string jsonString(const std::string& text) {
+    std::string out = "\"";
+    for (unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", c);
+            out += escape;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::string controllerJson(const std::string& device, std::uint32_t entry, const quorlix_con_data& record) {
+    std::string json = head(device, "controller", entry, quorlix_net_u32(record.number), record.time_sec,
+                            record.time_usec);
+    std::uint32_t buttons = std::min<std::uint32_t>(quorlix_net_u32(record.button_count), 32);
+    json += ",\"buttons\":[";
+    for (std::uint32_t n = 1; n <= buttons; ++n) json += (n > 1 ? "," : "") + std::to_string(quorlix_con_button(&record, n));
+    std::uint32_t valuators = std::min<std::uint32_t>(quorlix_net_u32(record.valuator_count), 32);
+    json += "],\"valuators\":[";
+    for (std::uint32_t n = 1; n <= valuators; ++n)
+        json += (n > 1 ? "," : "") + fixedDecimal(quorlix_net_i32(record.valuators[n - 1]), 3);
+    return json + "]}";
+}
+
+std::string trackerJson(const std::string& device, std::uint32_t entry, const quorlix_tra_data& record) {
+    std::string json = head(device, "tracker", entry, quorlix_net_u32(record.number), record.time_sec,
+                            record.time_usec);
+    const std::pair<const char*, std::int32_t> pose[] = {{"x", record.x},       {"y", record.y},
+                                                         {"z", record.z},       {"azim", record.azim},
+                                                         {"elev", record.elev}, {"roll", record.roll}};
+    json += ",\"pose\":{";
+    bool first = true;
+    for (const auto& value : pose) {
+        json += std::string(first ? "" : ",") + "\"" + value.first + "\":" + fixedDecimal(quorlix_net_i32(value.second), 5);
+        first = false;
+    }
+    return json + "}}";
+}
+
+}  // namespace host

@@ -1,0 +1,21 @@
+#pragma once
+
+#include "quorlix/shm.h"
+
+#include <cstdint>
+#include <string>
+
+namespace host {
+
+// One JSON object (no line end) for a changed record: device, kind, entry,
+// record number, time stamp, and buttons and valuators or the pose. Values
+// are the records' exact fixed-point decimals.
+std::string controllerJson(const std::string& device, std::uint32_t entry, const quorlix_con_data& record);
+std::string trackerJson(const std::string& device, std::uint32_t entry, const quorlix_tra_data& record);
+
+// The stored fixed-point value as its exact decimal: 1250 with 3 places is "1.250".
+std::string fixedDecimal(std::int32_t stored, int places);
+
+std::string jsonString(const std::string& text);
+
+}  // namespace host

@@ -1,0 +1,242 @@
+#include "SharedStorages.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace host {
+
+// The public header describes the same records the plug-in writes.
+static_assert(sizeof(quorlix_tra_data) == sizeof(TraData) && sizeof(quorlix_con_data) == sizeof(ConData),
+              "record sizes");
+static_assert(offsetof(quorlix_tra_data, x) == offsetof(TraData, x) &&
+                  offsetof(quorlix_tra_data, roll) == offsetof(TraData, roll) &&
+                  offsetof(quorlix_tra_data, time_usec) == offsetof(TraData, timeUsec),
+              "tracker record fields");
+static_assert(offsetof(quorlix_con_data, valuator_count) == offsetof(ConData, valuatorCount) &&
+                  offsetof(quorlix_con_data, valuators) == offsetof(ConData, valuators) &&
+                  offsetof(quorlix_con_data, buttons) == offsetof(ConData, buttons) &&
+                  offsetof(quorlix_con_data, button_bytes) == offsetof(ConData, buttonBytes),
+              "controller record fields");
+static_assert(sizeof(quorlix_shm_mutex) == 64 && offsetof(quorlix_shm, trackers) == 32 &&
+                  offsetof(quorlix_shm, tra) % 8 == 0 && offsetof(quorlix_shm, con) % 8 == 0,
+              "shared memory layout is the same for 32- and 64-bit readers");
+
+namespace {
+
+std::string systemText(const std::string& what) { return what + ": " + std::strerror(errno); }
+
+class Locked {
+public:
+    explicit Locked(quorlix_shm_storage& storage) : mutex_(&storage.lock.mutex) { held_ = quorlix_shm_lock(mutex_) == 0; }
+    ~Locked() {
+        if (held_) quorlix_shm_unlock(mutex_);
+    }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+    bool held() const { return held_; }
+
+private:
+    pthread_mutex_t* mutex_;
+    bool held_ = false;
+};
+
+bool makeMutex(pthread_mutex_t& mutex) {
+    pthread_mutexattr_t attributes;
+    if (pthread_mutexattr_init(&attributes) != 0) return false;
+    bool ok = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
+              pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
+              pthread_mutex_init(&mutex, &attributes) == 0;
+    pthread_mutexattr_destroy(&attributes);
+    return ok;
+}
+
+// True when an existing object was left by a host that is no longer running.
+bool isStale(const std::string& name) {
+    int fd = shm_open(name.c_str(), O_RDONLY, 0);
+    if (fd < 0) return false;
+    struct stat info {};
+    bool stale = false;
+    if (fstat(fd, &info) == 0 && static_cast<std::size_t>(info.st_size) >= sizeof(quorlix_shm)) {
+        void* mapped = mmap(nullptr, sizeof(quorlix_shm), PROT_READ, MAP_SHARED, fd, 0);
+        if (mapped != MAP_FAILED) {
+            const quorlix_shm* shm = static_cast<const quorlix_shm*>(mapped);
+            stale = shm->magic == QUORLIX_SHM_MAGIC && shm->host_pid > 0 && kill(shm->host_pid, 0) != 0 &&
+                    errno == ESRCH;
+            munmap(mapped, sizeof(quorlix_shm));
+        }
+    }
+    ::close(fd);
+    return stale;
+}
+
+void setOwner(quorlix_shm_storage& storage, std::uint32_t from, std::uint32_t to, const std::string& owner) {
+    for (std::uint32_t n = from; n < to && n < QUORLIX_SHM_ENTRIES; ++n) {
+        std::memset(storage.owner[n], 0, QUORLIX_SHM_OWNER_SIZE);
+        std::strncpy(storage.owner[n], owner.c_str(), QUORLIX_SHM_OWNER_SIZE - 1);
+    }
+}
+
+}  // namespace
+
+std::string shmObjectName(const std::string& name) {
+    std::string object = name.empty() || name[0] != '/' ? "/" + name : name;
+    if (object.size() < 2 || object.size() > 250 || object.find('/', 1) != std::string::npos) return "";
+    return object;
+}
+
+std::unique_ptr<SharedStorages> SharedStorages::create(const std::string& shmName, const LoggerSettings& logger,
+                                                       std::string& error) {
+    std::unique_ptr<SharedStorages> storages(new SharedStorages());
+    storages->logger_ = makePluginLogger(logger, "quorlix-host");
+    if (!storages->map(shmName, error) || !storages->initialise(error)) return nullptr;
+    return storages;
+}
+
+bool SharedStorages::map(const std::string& shmName, std::string& error) {
+    if (shmName.empty()) {
+        void* mapped = mmap(nullptr, sizeof(quorlix_shm), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (mapped == MAP_FAILED) {
+            error = systemText("allocating the storages");
+            return false;
+        }
+        region_ = static_cast<quorlix_shm*>(mapped);
+        return true;
+    }
+    std::string object = shmObjectName(shmName);
+    if (object.empty()) {
+        error = "\"" + shmName + "\" cannot name a shared-memory object (one word, no '/' inside)";
+        return false;
+    }
+    int fd = shm_open(object.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0 && errno == EEXIST && isStale(object)) {
+        shm_unlink(object.c_str());
+        fd = shm_open(object.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
+    }
+    if (fd < 0) {
+        error = errno == EEXIST ? "shared memory " + object + " is in use by another host"
+                                : systemText("creating shared memory " + object);
+        return false;
+    }
+    name_ = object;
+    if (ftruncate(fd, sizeof(quorlix_shm)) != 0) {
+        error = systemText("sizing shared memory " + object);
+        ::close(fd);
+        return false;
+    }
+    void* mapped = mmap(nullptr, sizeof(quorlix_shm), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    ::close(fd);
+    if (mapped == MAP_FAILED) {
+        error = systemText("mapping shared memory " + object);
+        return false;
+    }
+    region_ = static_cast<quorlix_shm*>(mapped);
+    return true;
+}
+
+bool SharedStorages::initialise(std::string& error) {
+    quorlix_shm& r = *region_;
+    std::memset(&r, 0, sizeof r);
+    if (!makeMutex(r.trackers.lock.mutex) || !makeMutex(r.controllers.lock.mutex)) {
+        error = "creating the storage mutexes failed";
+        return false;
+    }
+    mutexesReady_ = true;
+    r.version = QUORLIX_SHM_VERSION;
+    r.size = sizeof r;
+    r.host_pid = static_cast<std::int32_t>(getpid());
+    r.running = 1;
+    traMutex_.handle = &r.trackers.lock.mutex;
+    traMutex_.logger = logger_.get();
+    conMutex_.handle = &r.controllers.lock.mutex;
+    conMutex_.logger = logger_.get();
+    // Readers check the magic number last: once it is there, the rest is.
+    __atomic_store_n(&r.magic, QUORLIX_SHM_MAGIC, __ATOMIC_RELEASE);
+    return true;
+}
+
+SharedStorages::~SharedStorages() {
+    if (region_ == nullptr) return;
+    if (name_.empty()) {
+        if (mutexesReady_) {
+            pthread_mutex_destroy(&region_->trackers.lock.mutex);
+            pthread_mutex_destroy(&region_->controllers.lock.mutex);
+        }
+    } else {
+        // Readers may still have it mapped: leave their mutexes alone, only
+        // tell them the host is gone and take the name away.
+        markStopped();
+        shm_unlink(name_.c_str());
+    }
+    munmap(region_, sizeof(quorlix_shm));
+}
+
+void SharedStorages::markStopped() {
+    Locked tra(region_->trackers);
+    Locked con(region_->controllers);
+    region_->running = 0;
+}
+
+std::unique_ptr<DeviceViews> SharedStorages::makeViews(const std::string& owner) {
+    std::unique_ptr<DeviceViews> views(new DeviceViews());
+    views->owner = owner;
+    views->tra.traData = reinterpret_cast<TraData*>(region_->tra);
+    views->tra.logger = logger_.get();
+    views->tra.mutex = &traMutex_;
+    views->tra.count = &views->traCount;
+    views->con.conData = reinterpret_cast<ConData*>(region_->con);
+    views->con.logger = logger_.get();
+    views->con.mutex = &conMutex_;
+    views->con.count = &views->conCount;
+    return views;
+}
+
+void SharedStorages::beginClaim(DeviceViews& views) {
+    {
+        Locked lock(region_->trackers);
+        if (!views.placed) views.traOffset = region_->trackers.count;
+        views.traCount = views.traOffset;
+    }
+    Locked lock(region_->controllers);
+    if (!views.placed) views.conOffset = region_->controllers.count;
+    views.conCount = views.conOffset;
+    views.placed = true;
+}
+
+void SharedStorages::endClaim(DeviceViews& views) {
+    {
+        Locked lock(region_->trackers);
+        std::uint32_t count = std::min<std::uint32_t>(views.traCount, QUORLIX_SHM_ENTRIES);
+        setOwner(region_->trackers, views.traOffset, count, views.owner);
+        region_->trackers.count = std::max(region_->trackers.count, count);
+    }
+    Locked lock(region_->controllers);
+    std::uint32_t count = std::min<std::uint32_t>(views.conCount, QUORLIX_SHM_ENTRIES);
+    setOwner(region_->controllers, views.conOffset, count, views.owner);
+    region_->controllers.count = std::max(region_->controllers.count, count);
+}
+
+bool SharedStorages::takeController(std::uint32_t n, quorlix_con_data& out) {
+    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return false;
+    Locked lock(region_->controllers);
+    out = region_->con[n - 1];
+    ++region_->controllers.changes[n - 1];
+    return true;
+}
+
+bool SharedStorages::takeTracker(std::uint32_t n, quorlix_tra_data& out) {
+    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return false;
+    Locked lock(region_->trackers);
+    out = region_->tra[n - 1];
+    ++region_->trackers.changes[n - 1];
+    return true;
+}
+
+}  // namespace host

@@ -1,0 +1,80 @@
+#pragma once
+
+#include "HostConfig.h"
+#include "PluginLogger.h"
+#include "quorlix/shm.h"
+
+#include "storage/CDataStorage.h"
+#include "storage/CMutexH.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace host {
+
+// One device's view of the two storages: the shared records and mutexes, but
+// counts of its own. A device claims entries by raising the count it sees;
+// with a count of its own, a device that is set up again after its line came
+// back claims the same entries instead of new ones, and never shrinks what
+// the other devices see.
+struct DeviceViews {
+    CDataStorage tra{};
+    CDataStorage con{};
+    std::uint32_t traCount = 0;
+    std::uint32_t conCount = 0;
+    std::uint32_t traOffset = 0;
+    std::uint32_t conOffset = 0;
+    bool placed = false;
+    std::string owner;
+};
+
+// The host's tracker and controller storages: 32 records of each kind, their
+// counts and robust process-shared mutexes, in the host's own memory or in a
+// POSIX shared-memory object that other programs can map.
+class SharedStorages {
+public:
+    ~SharedStorages();
+    SharedStorages(const SharedStorages&) = delete;
+    SharedStorages& operator=(const SharedStorages&) = delete;
+
+    // An empty name keeps the storages private; otherwise "/NAME" is created
+    // (a stale object of a host that died is replaced) and removed again
+    // when this object goes.
+    static std::unique_ptr<SharedStorages> create(const std::string& shmName, const LoggerSettings& logger,
+                                                  std::string& error);
+
+    std::unique_ptr<DeviceViews> makeViews(const std::string& owner);
+    // Before a device's init: its counts show exactly the entries before its own.
+    void beginClaim(DeviceViews& views);
+    // After it: the shared counts and owners cover what it claimed.
+    void endClaim(DeviceViews& views);
+
+    // Copies entry n (1..32) under its lock and notes that it was rewritten.
+    bool takeController(std::uint32_t n, quorlix_con_data& out);
+    bool takeTracker(std::uint32_t n, quorlix_tra_data& out);
+
+    // Tells readers of the shared memory that the host has stopped.
+    void markStopped();
+
+    const std::string& shmName() const { return name_; }
+    quorlix_shm& region() { return *region_; }
+
+private:
+    SharedStorages() = default;
+    bool map(const std::string& name, std::string& error);
+    bool initialise(std::string& error);
+
+    std::string name_;
+    quorlix_shm* region_ = nullptr;
+    bool mutexesReady_ = false;
+    LoggerPtr logger_;
+    CMutexH traMutex_{};
+    CMutexH conMutex_{};
+};
+
+// "/NAME" for a NAME given with or without its slash; empty when the name
+// cannot name a shared-memory object.
+std::string shmObjectName(const std::string& name);
+
+}  // namespace host

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <atomic>
+#include <string>
+
+namespace host {
+
+struct WatchOptions {
+    std::string shm;
+    bool json = false;
+    bool once = false;
+    int intervalMs = 50;
+};
+
+// Attaches to a running host's shared memory and shows each record when it
+// is rewritten, until the host stops or `stop` is set. Writes no record.
+// Returns the process exit status.
+int runWatch(const WatchOptions& options, const std::atomic<bool>& stop);
+
+}  // namespace host

@@ -1,0 +1,43 @@
+// quorlix-host: the reference host for Quorlix device plug-ins.
+#include "HostOptions.h"
+#include "HostRun.h"
+#include "Watch.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+
+#ifndef QUORLIX_VERSION
+#define QUORLIX_VERSION "unknown"
+#endif
+
+namespace {
+
+std::atomic<bool> gStop{false};
+
+extern "C" void onStop(int) { gStop.store(true); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    host::HostOptions options;
+    std::string error;
+    if (!host::parseHostOptions(argc, argv, options, error)) {
+        std::fprintf(stderr, "quorlix-host: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(host::kHostUsage, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("quorlix-host %s\n", QUORLIX_VERSION);
+        return 0;
+    }
+    if (options.mode == host::HostOptions::Mode::watch) {
+        std::signal(SIGINT, onStop);
+        std::signal(SIGTERM, onStop);
+        return host::runWatch(options.watch, gStop);
+    }
+    return host::runHost(options);
+}
