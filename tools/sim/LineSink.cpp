@@ -56,6 +56,7 @@ bool LineSink::plug() {
     // The new terminal's path, for whoever follows the first one.
     std::printf("%s\n", line_.path().c_str());
     std::fflush(stdout);
+    if (waitForReader_) line_.waitForReader(stop_, std::chrono::milliseconds(1000));
     return !stop_.load();
 }
 

@@ -21,6 +21,8 @@ public:
     void setStamps(std::FILE* stamps) { stamps_ = stamps; }
     // Where to describe each write ("-> 80 01 10 8F").
     void setTrace(std::FILE* trace) { trace_ = trace; }
+    // After `plug`, go on only once a host holds the new line open.
+    void setWaitForReader(bool wait) { waitForReader_ = wait; }
 
     bool send(const Bytes& bytes) override;
     bool pause(Duration duration) override;
@@ -38,6 +40,7 @@ private:
     std::chrono::steady_clock::time_point nextByte_{};
     std::FILE* stamps_ = nullptr;
     std::FILE* trace_ = nullptr;
+    bool waitForReader_ = false;
     std::string error_;
 };
 

@@ -38,7 +38,7 @@ const char* const kSimUsage =
     "  --baud RATE       line rate of --port and --forward devices (default 9600)\n"
     "  --link PATH       keep a symbolic link at PATH to the current pseudo-terminal\n"
     "  --pace RATE       pace bytes at a line rate, e.g. --pace 9600 (default: unpaced)\n"
-    "  --no-wait         start at once instead of waiting for a host to open the line\n"
+    "  --no-wait         do not wait for a host to open the line (at the start and after plug)\n"
     "  --stay            keep the line open after the script until interrupted\n"
     "  --linger TIME     after the script, wait at most this long for the host to read\n"
     "                    everything (default 2s)\n"

@@ -203,6 +203,7 @@ int main(int argc, char** argv) {
     lineSink.setPace(options.pace);
     lineSink.setStamps(stamps);
     if (options.verbose) lineSink.setTrace(stderr);
+    lineSink.setWaitForReader(line->isPty() && options.waitForHost);
     std::unique_ptr<sim::CaptureSink> captureSink;
     if (capture != nullptr) captureSink.reset(new sim::CaptureSink(lineSink, capture));
     sim::ScriptSink& sink = captureSink ? static_cast<sim::ScriptSink&>(*captureSink) : lineSink;

@@ -1,0 +1,186 @@
+#include "ConfigReader.h"
+#include "HostOptions.h"
+#include "OptionBlock.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+bool read(const std::string& text, host::HostConfig& config, std::string& error) {
+    std::istringstream in(text);
+    return host::readConfig(in, "wand.conf", config, error);
+}
+
+std::string errorOf(const std::string& text) {
+    host::HostConfig config;
+    std::string error;
+    EXPECT_FALSE(read(text, config, error)) << text;
+    return error;
+}
+
+TEST(HostConfigReader, HostSettingsDevicesAndOptionLinesWithTheirLineNumbers) {
+    host::HostConfig config;
+    std::string error;
+    ASSERT_TRUE(read("# logging\r\n"
+                     "ShowDate off\n"
+                     "showtime  no   # trailing comment\n"
+                     "showthreadid 0\n"
+                     "logging on\n"
+                     "debuglevel 3\n"
+                     "debugthreshold -2\n"
+                     "\n"
+                     "device wand ./quorlix.so\n"
+                     "\tserialport\t/dev/ttyUSB0\n"
+                     "  valrate 0.05   # ramps\n"
+                     "  emulatetracker 1 [0,0,0,0,0,0] 1 2 0 0 0 0\n"
+                     "device second quorlix\n"
+                     "  debuglevel 9\n",
+                     config, error))
+        << error;
+    EXPECT_EQ(config.fileName, "wand.conf");
+    EXPECT_FALSE(config.logger.showDate);
+    EXPECT_FALSE(config.logger.showTime);
+    EXPECT_FALSE(config.logger.showThreadId);
+    EXPECT_TRUE(config.logger.enabled);
+    EXPECT_EQ(config.logger.debugLevel, 3);
+    EXPECT_EQ(config.logger.debugThreshold, -2);
+    ASSERT_EQ(config.devices.size(), 2u);
+    const host::DeviceConfig& wand = config.devices[0];
+    EXPECT_EQ(wand.name, "wand");
+    EXPECT_EQ(wand.library, "./quorlix.so");
+    EXPECT_EQ(wand.line, 9u);
+    ASSERT_EQ(wand.options.size(), 3u);
+    EXPECT_EQ(wand.options[0].line, 10u);
+    EXPECT_EQ(wand.options[0].name, "serialport");
+    EXPECT_EQ(wand.options[0].args, std::vector<std::string>{"/dev/ttyUSB0"});
+    EXPECT_EQ(wand.options[1].line, 11u);
+    EXPECT_EQ(wand.options[2].args.size(), 8u);
+    // After a device line every line is the device's, host keywords included.
+    ASSERT_EQ(config.devices[1].options.size(), 1u);
+    EXPECT_EQ(config.devices[1].options[0].name, "debuglevel");
+    EXPECT_EQ(config.logger.debugLevel, 3);
+}
+
+TEST(HostConfigReader, BadLinesAreRefusedWithFileAndLine) {
+    EXPECT_EQ(errorOf("showdate off\nverbose on\ndevice w q\n"),
+              "wand.conf:2: unknown setting \"verbose\" (before the first device line only showdate, showtime, "
+              "showthreadid, logging, debuglevel, debugthreshold and device are allowed)");
+    EXPECT_EQ(errorOf("\n\nshowtime maybe\ndevice w q\n"), "wand.conf:3: showtime needs on or off, not \"maybe\"");
+    EXPECT_EQ(errorOf("showtime\n"), "wand.conf:1: showtime needs on or off");
+    EXPECT_EQ(errorOf("debuglevel 1x\n"), "wand.conf:1: debuglevel needs a whole number, not \"1x\"");
+    EXPECT_EQ(errorOf("debuglevel 99999999999\n"), "wand.conf:1: debuglevel needs a whole number, not \"99999999999\"");
+    EXPECT_EQ(errorOf("debugthreshold 1 2\n"), "wand.conf:1: debugthreshold needs a whole number, not \"1 2\"");
+    EXPECT_EQ(errorOf("device wand\n"), "wand.conf:1: a device line is \"device NAME LIBRARY\"");
+    EXPECT_EQ(errorOf("device a b c\n"), "wand.conf:1: a device line is \"device NAME LIBRARY\"");
+    EXPECT_EQ(errorOf("device w q\nport a\ndevice w r\n"), "wand.conf:3: device name \"w\" is already used at line 1");
+    EXPECT_EQ(errorOf("device " + std::string(32, 'n') + " q\n"),
+              "wand.conf:1: device name \"" + std::string(32, 'n') + "\" is longer than 31 characters");
+    EXPECT_EQ(errorOf("# nothing here\n"),
+              "wand.conf: no device line (a configuration needs at least one \"device NAME LIBRARY\")");
+}
+
+TEST(HostConfigReader, LimitsOfWhatAHostCanHandOver) {
+    std::string many = "device w q\n";
+    for (int i = 0; i < 33; ++i) many += "opt" + std::to_string(i) + "\n";
+    EXPECT_EQ(errorOf(many), "wand.conf:34: device \"w\" has more than 32 option lines");
+
+    std::string wide = "device w q\nlong";
+    for (int i = 0; i < 65; ++i) wide += " a";
+    EXPECT_EQ(errorOf(wide), "wand.conf:2: option \"long\" has more than 64 arguments");
+
+    std::string devices;
+    for (int i = 0; i < 33; ++i) devices += "device d" + std::to_string(i) + " q\n";
+    EXPECT_EQ(errorOf(devices), "wand.conf:33: more than 32 devices");
+
+    host::HostConfig config;
+    std::string error;
+    std::string fits = "device w q\n";
+    for (int i = 0; i < 32; ++i) {
+        fits += "opt" + std::to_string(i);
+        for (int a = 0; a < 64; ++a) fits += " a";
+        fits += "\n";
+    }
+    EXPECT_TRUE(read(fits, config, error)) << error;
+}
+
+TEST(HostConfigReader, MissingFileNamesTheFile) {
+    host::HostConfig config;
+    std::string error;
+    EXPECT_FALSE(host::readConfigFile("/nonexistent/quorlix.conf", config, error));
+    EXPECT_EQ(error, "/nonexistent/quorlix.conf: No such file or directory");
+}
+
+TEST(HostOptionBlock, LaysOutTheLinesAsTheDeviceReadsThem) {
+    host::HostConfig config;
+    std::string error;
+    ASSERT_TRUE(read("device wand q\nserialport /dev/x\n\nvalrate 0.05 extra\n", config, error));
+    host::OptionBlock block(config.devices[0]);
+    OptionList* list = block.fresh();
+    ASSERT_EQ(list->entryCount, 2u);
+    EXPECT_STREQ(list->deviceName, "wand");
+    EXPECT_EQ(list->entries[0].lineNumber, 2u);
+    EXPECT_STREQ(list->entries[0].name, "serialport");
+    EXPECT_STREQ(list->entries[0].arg(1), "/dev/x");
+    EXPECT_EQ(list->entries[1].lineNumber, 4u);
+    EXPECT_EQ(list->entries[1].argCount, 2u);
+    EXPECT_STREQ(list->entries[1].arg(2), "extra");
+    EXPECT_EQ(list->entries[1].args[2], nullptr);
+    // A list handed to a new device shows no line as recognised yet.
+    list->entries[0].recognised = true;
+    EXPECT_FALSE(block.fresh()->entries[0].recognised);
+}
+
+bool parse(std::vector<const char*> args, host::HostOptions& options, std::string& error) {
+    args.insert(args.begin(), "quorlix-host");
+    return host::parseHostOptions(static_cast<int>(args.size()), args.data(), options, error);
+}
+
+TEST(HostCommandLine, RunAndWatchFlags) {
+    host::HostOptions o;
+    std::string error;
+    ASSERT_TRUE(parse({"my.conf", "--json", "--shm", "wand", "--keep-going", "--duration", "2.5", "--debug", "3"}, o,
+                      error))
+        << error;
+    EXPECT_EQ(o.mode, host::HostOptions::Mode::run);
+    EXPECT_EQ(o.config, "my.conf");
+    EXPECT_EQ(o.view, host::HostOptions::View::json);
+    EXPECT_EQ(o.shm, "wand");
+    EXPECT_TRUE(o.keepGoing);
+    EXPECT_DOUBLE_EQ(o.duration, 2.5);
+    EXPECT_EQ(o.debugLevel, 3);
+
+    ASSERT_TRUE(parse({"watch", "--shm", "wand", "--once", "--interval", "20"}, o, error)) << error;
+    EXPECT_EQ(o.mode, host::HostOptions::Mode::watch);
+    EXPECT_EQ(o.watch.shm, "wand");
+    EXPECT_TRUE(o.watch.once);
+    EXPECT_EQ(o.watch.intervalMs, 20);
+
+    EXPECT_FALSE(parse({"watch"}, o, error));
+    EXPECT_EQ(error, "watch needs --shm NAME");
+    EXPECT_FALSE(parse({"watch", "--shm", "w", "--keep-going"}, o, error));
+    EXPECT_FALSE(parse({"--json", "--plain"}, o, error));
+    EXPECT_FALSE(parse({"a.conf", "b.conf"}, o, error));
+    EXPECT_FALSE(parse({"a.conf", "--port", "/dev/ttyUSB0"}, o, error));
+    EXPECT_FALSE(parse({"--duration", "0"}, o, error));
+    EXPECT_FALSE(parse({"--debug", "1.5"}, o, error));
+    EXPECT_FALSE(parse({"--shm"}, o, error));
+    EXPECT_EQ(error, "--shm needs a value");
+    EXPECT_FALSE(parse({"--verbose"}, o, error));
+}
+
+TEST(HostCommandLine, BuiltInConfigurationIsAValidConfiguration) {
+    host::HostConfig config;
+    std::string error;
+    std::istringstream in(host::builtInConfig("/dev/ttyUSB0"));
+    ASSERT_TRUE(host::readConfig(in, "<built-in>", config, error)) << error;
+    ASSERT_EQ(config.devices.size(), 1u);
+    EXPECT_EQ(config.devices[0].library, "quorlix");
+    EXPECT_EQ(config.devices[0].options[0].args[0], "/dev/ttyUSB0");
+    EXPECT_FALSE(config.logger.showDate);
+}
+
+}  // namespace
