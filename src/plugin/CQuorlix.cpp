@@ -1,6 +1,9 @@
 #include "plugin/CQuorlix.h"
 
+#include "controller/CConCommonH.h"
+#include "serial/CRS232H.h"
 #include "support/CLogH.h"
+#include "tracker/CTraCommonH.h"
 
 #include <cstring>
 
@@ -29,7 +32,8 @@ CQuorlix::CQuorlix(OptionList* config_, const CLogH* hostLogger)
       config(config_),
       traCommon(nullptr),
       conCommon(nullptr),
-      emulatedTrackers(0) {
+      emulatedTrackers(0),
+      initSucceeded(false) {
     conLast.reset();
     conWork.reset();
     logger->debug("CQuorlix: \"constructor\" called.", true);
@@ -41,6 +45,13 @@ CQuorlix::~CQuorlix() {
     delete[] portName;
     deviceName = nullptr;
     portName = nullptr;
+    // The port goes last: its destructor puts back the line settings it found.
+    delete traCommon;
+    traCommon = nullptr;
+    delete conCommon;
+    conCommon = nullptr;
+    delete port;
+    port = nullptr;
     logger->debug("CQuorlix: \"destructor\" called.", true);
 }
 
@@ -56,24 +67,5 @@ std::int32_t CQuorlix::configure() {
 
 std::int32_t CQuorlix::sendData(std::int32_t, std::int32_t) {
     logger->warning("CQuorlix: Can not send any data.", true);
-    return -1;
-}
-
-std::int32_t CQuorlix::init(InitInfo*) {
-    logger->debug("CQuorlix: \"init\" called.", true);
-    return -1;
-}
-
-bool CQuorlix::stop() {
-    logger->debug("CQuorlix: \"stop\" called.", true);
-    return true;
-}
-
-bool CQuorlix::printInfo() {
-    return true;
-}
-
-std::int32_t CQuorlix::recvData(std::uint8_t*, std::int32_t) {
-    logger->debug("CQuorlix: \"recvData\" called.", true);
     return -1;
 }

@@ -30,6 +30,20 @@ public:
     std::int32_t sendData(std::int32_t first, std::int32_t second) override;
 
 private:
+    // init's steps and recvData's stages.
+    std::int32_t initSteps(InitInfo* info);
+    bool parseOwnOptions();
+    void reportOptionFault(const char* problem, const char* option, std::uint32_t lineNumber) const;
+    bool setUpTrackerEmulation();
+    bool claimControllerEntry();
+    void prepareControllerRecords();
+    bool openSerialPort();
+    bool keepRunning() const;
+    // 1 with a byte, 0 on a time-out, -1 after a failed read (reported).
+    int readByte(std::uint8_t& byte);
+    bool publishController(std::uint8_t* controllerMask);
+    bool publishTracker(std::uint8_t* trackerMask);
+
     CRS232H* port;
     char* deviceName;
     char* portName;
@@ -54,4 +68,7 @@ private:
     CTraCommonH* traCommon;
     CConCommonH* conCommon;
     std::int32_t emulatedTrackers;
+    // Set only when init ran to its end: recvData needs the port, the
+    // controller part and the storages that init sets up.
+    bool initSucceeded;
 };
