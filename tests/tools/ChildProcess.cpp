@@ -1,0 +1,178 @@
+#include "ChildProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+std::vector<std::string> emulatorWords() {
+    std::vector<std::string> words;
+#if defined(QUORLIX_TEST_EMULATOR)
+    std::string text = QUORLIX_TEST_EMULATOR;
+    std::string::size_type start = 0;
+    while (start <= text.size()) {
+        std::string::size_type end = text.find(';', start);
+        if (end == std::string::npos) end = text.size();
+        if (end > start) words.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+#endif
+    return words;
+}
+
+bool underEmulator() { return !emulatorWords().empty(); }
+
+ChildProcess::ChildProcess(std::vector<std::string> argv) {
+    std::vector<std::string> words = emulatorWords();
+    words.insert(words.end(), argv.begin(), argv.end());
+    int out[2], err[2];
+    if (pipe(out) != 0 || pipe(err) != 0) return;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addclose(&actions, err[0]);
+    posix_spawn_file_actions_addclose(&actions, out[1]);
+    posix_spawn_file_actions_addclose(&actions, err[1]);
+    std::vector<char*> args;
+    for (std::string& w : words) args.push_back(&w[0]);
+    args.push_back(nullptr);
+    if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    reader_ = std::thread(&ChildProcess::collect, this, out[0], err[0]);
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0 && !reaped_) {
+        ::kill(pid_, SIGKILL);
+        wait(std::chrono::seconds(5));
+    }
+    if (reader_.joinable()) reader_.join();
+}
+
+void ChildProcess::collect(int out, int err) {
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            break;
+        }
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
+            char buffer[4096];
+            ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+            if (n <= 0) {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+                continue;
+            }
+            std::lock_guard<std::mutex> lock(mutex_);
+            (i == 0 ? out_ : err_).append(buffer, static_cast<std::size_t>(n));
+            changed_.notify_all();
+        }
+    }
+}
+
+bool ChildProcess::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, limit, done);
+}
+
+static std::vector<std::string> splitLines(const std::string& text) {
+    std::vector<std::string> out;
+    std::string::size_type start = 0, end;
+    while ((end = text.find('\n', start)) != std::string::npos) {
+        out.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return out;
+}
+
+bool ChildProcess::waitForLine(const std::function<bool(const std::string&)>& match, std::chrono::milliseconds limit) {
+    return waitUntil(
+        [&] {
+            for (const std::string& line : splitLines(out_))
+                if (match(line)) return true;
+            return false;
+        },
+        limit);
+}
+
+bool ChildProcess::waitForLines(std::size_t count, std::chrono::milliseconds limit) {
+    return waitUntil([&] { return splitLines(out_).size() >= count; }, limit);
+}
+
+bool ChildProcess::waitForErrorText(const std::string& text, std::chrono::milliseconds limit) {
+    return waitUntil([&] { return err_.find(text) != std::string::npos; }, limit);
+}
+
+std::vector<std::string> ChildProcess::lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return splitLines(out_);
+}
+
+std::string ChildProcess::errorText() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return err_;
+}
+
+std::string ChildProcess::outputText() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return out_;
+}
+
+void ChildProcess::signal(int number) {
+    if (pid_ > 0 && !reaped_) ::kill(pid_, number);
+}
+
+int ChildProcess::wait(std::chrono::milliseconds limit) {
+    if (pid_ <= 0) return -1;
+    auto until = std::chrono::steady_clock::now() + limit;
+    while (!reaped_) {
+        int status = 0;
+        pid_t done = waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            reaped_ = true;
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= until) return -1;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return status_;
+}
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/quorlix-e2e-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+std::string TempDir::file(const std::string& name, const std::string& content) const {
+    std::string path = path_ + "/" + name;
+    std::ofstream(path) << content;
+    return path;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <sys/types.h>
+
+// A program of this build run as a child, its output collected as it comes.
+// Under an emulator (32-bit builds on a 64-bit kernel) it runs through it.
+class ChildProcess {
+public:
+    explicit ChildProcess(std::vector<std::string> argv);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    bool started() const { return pid_ > 0; }
+
+    // Waits until a line of standard output satisfies `match` (true) or
+    // `limit` passes (false). Lines seen are kept. `match` runs under the
+    // collector's lock: it must not call back into this object.
+    bool waitForLine(const std::function<bool(const std::string&)>& match, std::chrono::milliseconds limit);
+    bool waitForLines(std::size_t count, std::chrono::milliseconds limit);
+    bool waitForErrorText(const std::string& text, std::chrono::milliseconds limit);
+
+    std::vector<std::string> lines();
+    std::string errorText();
+    std::string outputText();
+
+    void signal(int number);
+    // The exit status, or -1 when it is still running after `limit` (-2 when
+    // it ended by a signal).
+    int wait(std::chrono::milliseconds limit);
+
+private:
+    void collect(int out, int err);
+    bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
+
+    pid_t pid_ = -1;
+    int status_ = -1;
+    bool reaped_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::string out_;
+    std::string err_;
+    std::thread reader_;
+};
+
+// The emulator's command words, empty for native builds.
+std::vector<std::string> emulatorWords();
+bool underEmulator();
+
+// A new empty directory for one test, removed with what it holds.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name, const std::string& content) const;
+
+private:
+    std::string path_;
+};

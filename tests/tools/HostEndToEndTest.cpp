@@ -1,0 +1,236 @@
+// quorlix-host and quorlix-sim as a user runs them: real programs, a real
+// pseudo-terminal, the plug-in loaded from the build.
+#include "ChildProcess.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kHost = QUORLIX_HOST_PATH;
+const std::string kSim = QUORLIX_SIM_PATH;
+
+// Emulated 32-bit runs are slower; every wait is scaled for them.
+std::chrono::milliseconds limit(std::chrono::milliseconds native) { return underEmulator() ? native * 4 : native; }
+
+std::string quietConfig(const std::string& port, const std::string& extra = "") {
+    return "showdate off\nshowtime off\nshowthreadid off\n"
+           "device wand quorlix\n"
+           "serialport " + port + "\n" + extra;
+}
+
+// The simulator on a pseudo-terminal reached through a link in `dir`.
+std::vector<std::string> simCommand(const TempDir& dir, const std::string& script) {
+    return {kSim, "--link", dir.path() + "/wand", "--stay", "--quiet", "-e", script};
+}
+
+bool isJson(const std::string& line) { return !line.empty() && line.front() == '{' && line.back() == '}'; }
+
+std::string buttonsOf(const std::string& json) {
+    std::smatch m;
+    return std::regex_search(json, m, std::regex("\"buttons\":\\[([0-9,]*)\\]")) ? m[1].str() : "?";
+}
+
+const std::string kReleased = "0,0,0,0,0,0,0,0,0,0,0";
+
+TEST(HostEndToEnd, JsonLinesFollowAScriptedSequence) {
+    TempDir dir;
+    ChildProcess sim(simCommand(dir,
+                                "press 1; wait 100ms; press 8; wait 100ms; text OK; wait 100ms; release 1; wait 100ms;"
+                                "press 8; wait 100ms; raw 05 8F 8F; wait 100ms; release; wait 100ms;"
+                                "hold 11 for 150ms; raw 80 01 10 8F"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s))) << sim.errorText();
+    std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
+    ChildProcess host({kHost, config, "--json"});
+
+    const std::vector<std::string> expected = {
+        "1,0,0,0,0,0,0,0,0,0,0",  // press 1
+        "1,0,0,0,0,0,0,1,0,0,0",  // press 8: both held
+        "0,0,0,0,0,0,0,1,0,0,0",  // release 1; the text record and the repeated press change nothing
+        kReleased,                // release (stray bytes before it are skipped)
+        "0,0,0,0,0,0,0,0,0,0,1",  // hold 11 ...
+        kReleased,                // ... for 150ms
+        "1,0,0,0,0,0,0,0,0,0,0",  // a raw key record
+    };
+    auto collected = [&] {
+        std::vector<std::string> buttons;
+        for (const std::string& line : host.lines()) {
+            if (!isJson(line)) continue;
+            std::string b = buttonsOf(line);
+            // The first call may time out before the first record and publish the empty record.
+            if (buttons.empty() && b == kReleased) continue;
+            buttons.push_back(b);
+        }
+        return buttons;
+    };
+    auto until = std::chrono::steady_clock::now() + limit(10s);
+    while (collected().size() < expected.size() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(collected(), expected) << host.errorText();
+
+    for (const std::string& line : host.lines()) {
+        ASSERT_TRUE(isJson(line)) << "standard output carries JSON only: " << line;
+        EXPECT_TRUE(std::regex_match(line, std::regex("\\{\"device\":\"wand\",\"kind\":\"controller\",\"entry\":1,"
+                                                      "\"number\":1,\"time\":[0-9]{10}\\.[0-9]{6},"
+                                                      "\"buttons\":\\[[01](,[01]){10}\\],"
+                                                      "\"valuators\":\\[0\\.000,0\\.000\\]\\}")))
+            << line;
+    }
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.wait(limit(2s)), 0);
+    EXPECT_NE(host.errorText().find("DEVICE NAME           : wand"), std::string::npos)
+        << "the device's report goes to standard error";
+    EXPECT_TRUE(std::regex_search(host.errorText(),
+                                  std::regex("quorlix-host: [0-9]+ records received, [0-9]+ changes published, 0 errors")))
+        << host.errorText();
+}
+
+TEST(HostEndToEnd, SigtermStopsEveryDeviceWithinASecond) {
+    TempDir dir;
+    ChildProcess sim(simCommand(dir, "press 3"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
+    std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand", "valrate 0.05\n"));
+    ChildProcess host({kHost, config, "--json"});
+    // Running for real: the record is in, and the silent line keeps the device reading.
+    ASSERT_TRUE(host.waitForLine([](const std::string& l) { return buttonsOf(l) == "0,0,1,0,0,0,0,0,0,0,0"; },
+                                 limit(10s)))
+        << host.errorText();
+    std::this_thread::sleep_for(300ms);
+    auto sent = std::chrono::steady_clock::now();
+    host.signal(SIGTERM);
+    int status = host.wait(limit(3s));
+    auto took = std::chrono::steady_clock::now() - sent;
+    EXPECT_EQ(status, 0) << host.errorText();
+    EXPECT_LT(took, limit(1000ms)) << "the device returns within one read time-out";
+    EXPECT_EQ(host.errorText().find("ERROR"), std::string::npos) << host.errorText();
+
+    // SIGINT (Ctrl-C) is the same.
+    ChildProcess again({kHost, config, "--no-view"});
+    ASSERT_TRUE(again.waitForLine([](const std::string& l) { return l.find("-----------------------") != std::string::npos; },
+                                  limit(10s)));
+    again.signal(SIGINT);
+    EXPECT_EQ(again.wait(limit(2s)), 0);
+}
+
+TEST(HostEndToEnd, WatchReadsTheSharedMemoryFromAnotherProcess) {
+    TempDir dir;
+    std::string name = "quorlix-e2e-" + std::to_string(getpid());
+    ChildProcess sim(simCommand(dir, "press 2; wait 1500ms; press 3; wait 300ms; release"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
+    std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
+    ChildProcess host({kHost, config, "--no-view", "--shm", name});
+    ASSERT_TRUE(host.waitForLine([](const std::string& l) { return l.find("-----------------------") != std::string::npos; },
+                                 limit(10s)))
+        << host.errorText();
+
+    ChildProcess watch({kHost, "watch", "--shm", name, "--json"});
+    EXPECT_TRUE(watch.waitForLine([](const std::string& l) { return buttonsOf(l) == "0,1,1,0,0,0,0,0,0,0,0"; },
+                                  limit(10s)))
+        << watch.errorText();
+    EXPECT_TRUE(watch.waitForLine([](const std::string& l) { return buttonsOf(l) == kReleased; }, limit(5s)));
+    for (const std::string& line : watch.lines())
+        EXPECT_NE(line.find("{\"device\":\"wand\",\"kind\":\"controller\",\"entry\":1,\"number\":1,"), std::string::npos)
+            << line;
+
+    ChildProcess once({kHost, "watch", "--shm", name, "--once"});
+    EXPECT_EQ(once.wait(limit(5s)), 0);
+    std::vector<std::string> shown = once.lines();
+    ASSERT_EQ(shown.size(), 1u) << "one controller and, without tracker emulation, no tracker:\n" << once.outputText();
+    EXPECT_EQ(shown[0], "controller 1 wand  buttons . . . . . . . . . . .  valuators +0.000 +0.000");
+
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.wait(limit(3s)), 0);
+    EXPECT_EQ(watch.wait(limit(3s)), 0) << "watch ends with the host";
+    EXPECT_NE(watch.errorText().find("the host has stopped"), std::string::npos);
+    EXPECT_LT(shm_open(("/" + name).c_str(), O_RDONLY, 0), 0) << "the host removes its shared memory";
+}
+
+TEST(HostEndToEnd, ADeviceWhoseLineCameBackWorksAgain) {
+    TempDir dir;
+    ChildProcess sim(simCommand(dir, "press 1; wait 300ms; release; wait 300ms; unplug; wait 1200ms; plug;"
+                                     "press 2; wait 300ms; release"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
+    std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
+    ChildProcess host({kHost, config, "--json"});
+    EXPECT_TRUE(host.waitForLine([](const std::string& l) { return buttonsOf(l) == "1,0,0,0,0,0,0,0,0,0,0"; },
+                                 limit(10s)));
+    EXPECT_TRUE(host.waitForLine([](const std::string& l) { return buttonsOf(l) == "0,1,0,0,0,0,0,0,0,0,0"; },
+                                 limit(20s)))
+        << host.errorText();
+    std::string log = host.errorText();
+    EXPECT_NE(log.find("quorlix-host: wand: 3 reads in a row failed; the line seems gone"), std::string::npos) << log;
+    EXPECT_NE(log.find("quorlix-host: wand: reconnect try 1 in 0.5 s"), std::string::npos) << log;
+    EXPECT_TRUE(std::regex_search(log, std::regex("quorlix-host: wand: reconnected on try [0-9]+"))) << log;
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.wait(limit(3s)), 0);
+}
+
+TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
+    TempDir dir;
+    std::string bad = dir.file("bad.conf", "# settings\nshowdate off\nverbose yes\ndevice wand quorlix\nport /dev/null\n");
+    ChildProcess refused({kHost, bad, "--json"});
+    EXPECT_EQ(refused.wait(limit(5s)), 2);
+    EXPECT_EQ(refused.errorText(), "quorlix-host: " + bad +
+                                       ":3: unknown setting \"verbose\" (before the first device line only showdate, "
+                                       "showtime, showthreadid, logging, debuglevel, debugthreshold and device are "
+                                       "allowed)\n");
+    EXPECT_EQ(refused.outputText(), "");
+
+    std::string missing = dir.file("missing.conf", "\ndevice wand lib/none.so\n");
+    ChildProcess noLibrary({kHost, missing, "--json"});
+    EXPECT_EQ(noLibrary.wait(limit(5s)), 2);
+    EXPECT_NE(noLibrary.errorText().find("quorlix-host: " + missing + ":2: cannot load lib/none.so: " + dir.path() +
+                                         "/lib/none.so: cannot open shared object file"),
+              std::string::npos)
+        << noLibrary.errorText();
+
+    std::string noPort = dir.file("noport.conf", quietConfig(dir.path() + "/absent"));
+    ChildProcess failed({kHost, noPort, "--json"});
+    EXPECT_EQ(failed.wait(limit(5s)), 1);
+    EXPECT_NE(failed.errorText().find("CRS232H: Opening port " + dir.path() + "/absent"), std::string::npos)
+        << failed.errorText();
+    EXPECT_NE(failed.errorText().find("quorlix-host: wand: init failed"), std::string::npos);
+
+    ChildProcess keepGoing({kHost, noPort, "--json", "--keep-going", "--duration", "1.2"});
+    EXPECT_EQ(keepGoing.wait(limit(5s)), 0) << keepGoing.errorText();
+    EXPECT_NE(keepGoing.errorText().find("quorlix-host: wand: reconnect try 1 in 0.5 s"), std::string::npos);
+
+    ChildProcess usage({kHost, "--frobnicate"});
+    EXPECT_EQ(usage.wait(limit(5s)), 2);
+    EXPECT_EQ(usage.errorText(), "quorlix-host: unknown option \"--frobnicate\" (see --help)\n");
+    ChildProcess help({kHost, "--help"});
+    EXPECT_EQ(help.wait(limit(5s)), 0);
+    for (const char* flag : {"--port", "--json", "--plain", "--no-view", "--shm", "--keep-going", "--duration",
+                             "--debug", "--plugin", "--sim", "--version", "watch", "--once", "--interval"})
+        EXPECT_NE(help.outputText().find(flag), std::string::npos) << flag;
+}
+
+TEST(HostEndToEnd, TheDemoRunsByItselfAndEndsWithASummary) {
+    if (underEmulator()) GTEST_SKIP() << "the emulated host cannot start the simulator itself";
+    ChildProcess demo({kHost, "--plain"});
+    ASSERT_EQ(demo.wait(60s), 0) << demo.errorText();
+    std::vector<std::string> lines = demo.lines();
+    ASSERT_FALSE(lines.empty());
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(lines.back(), m,
+                                 std::regex("quorlix-host: ([0-9]+) records received, ([0-9]+) changes published, 0 errors")))
+        << lines.back();
+    EXPECT_GE(std::stoi(m[1].str()), 25) << "the demo script sends 27 records";
+    EXPECT_GE(std::stoi(m[2].str()), 50) << "valuator ramps and the tracker publish many changes";
+    std::string text = demo.outputText();
+    EXPECT_NE(text.find("valuator 1  [          |##########] +1.000"), std::string::npos) << "a valuator at full";
+    EXPECT_NE(text.find("  tracker    1 "), std::string::npos);
+}
+
+}  // namespace
