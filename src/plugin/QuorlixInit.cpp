@@ -49,8 +49,7 @@ float toRate(double value) {
 
 // Stands in for a host that hands over no option list at all.
 OptionList* emptyOptions() {
-    static OptionList none{};
-    none.entryCount = 0;
+    static OptionList none{};  // no entries: nothing in it is ever written
     return &none;
 }
 
