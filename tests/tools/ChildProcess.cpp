@@ -21,7 +21,7 @@ std::vector<std::string> emulatorWords() {
     std::string text = QUORLIX_TEST_EMULATOR;
     std::string::size_type start = 0;
     while (start <= text.size()) {
-        std::string::size_type end = text.find(';', start);
+        std::string::size_type end = text.find('|', start);
         if (end == std::string::npos) end = text.size();
         if (end > start) words.push_back(text.substr(start, end - start));
         start = end + 1;
@@ -112,6 +112,11 @@ bool ChildProcess::waitForLine(const std::function<bool(const std::string&)>& ma
             return false;
         },
         limit);
+}
+
+bool ChildProcess::waitForOutput(const std::function<bool(const std::vector<std::string>&)>& match,
+                                 std::chrono::milliseconds limit) {
+    return waitUntil([&] { return match(splitLines(out_)); }, limit);
 }
 
 bool ChildProcess::waitForLines(std::size_t count, std::chrono::milliseconds limit) {

@@ -26,6 +26,9 @@ public:
     // collector's lock: it must not call back into this object.
     bool waitForLine(const std::function<bool(const std::string&)>& match, std::chrono::milliseconds limit);
     bool waitForLines(std::size_t count, std::chrono::milliseconds limit);
+    // Waits until all lines of standard output so far satisfy `match`.
+    bool waitForOutput(const std::function<bool(const std::vector<std::string>&)>& match,
+                       std::chrono::milliseconds limit);
     bool waitForErrorText(const std::string& text, std::chrono::milliseconds limit);
 
     std::vector<std::string> lines();
