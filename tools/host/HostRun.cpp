@@ -10,7 +10,7 @@
 #include "RateMeter.h"
 #include "ScreenView.h"
 #include "SharedStorages.h"
-#include "SimProcess.h"
+#include "ChildProgram.h"
 
 #include <csignal>
 #include <cstdio>
@@ -147,7 +147,7 @@ std::string summary(const std::vector<std::unique_ptr<DeviceRunner>>& runners) {
            std::to_string(errors) + " errors";
 }
 
-bool loadConfig(const HostOptions& options, SimProcess& sim, HostConfig& config, std::string& error) {
+bool loadConfig(const HostOptions& options, ChildProgram& sim, HostConfig& config, std::string& error) {
     if (!options.config.empty()) return readConfigFile(options.config, config, error);
     std::string port = options.port;
     if (port.empty()) {
@@ -169,7 +169,7 @@ bool loadConfig(const HostOptions& options, SimProcess& sim, HostConfig& config,
 }  // namespace
 
 int runHost(const HostOptions& options) {
-    SimProcess sim;
+    ChildProgram sim;
     HostConfig config;
     std::string error;
     if (!loadConfig(options, sim, config, error)) {

@@ -1,4 +1,4 @@
-#include "SimProcess.h"
+#include "ChildProgram.h"
 
 #include <cerrno>
 #include <csignal>
@@ -15,9 +15,10 @@ extern char** environ;
 
 namespace host {
 
-SimProcess::~SimProcess() { terminate(); }
+ChildProgram::~ChildProgram() { terminate(); }
 
-bool SimProcess::start(const std::string& program, const std::vector<std::string>& args, std::string& error) {
+bool ChildProgram::start(const std::string& program, const std::vector<std::string>& args, std::string& error,
+                         bool silent) {
     int fds[2];
     if (pipe(fds) != 0) {
         error = std::string("pipe: ") + std::strerror(errno);
@@ -29,6 +30,7 @@ bool SimProcess::start(const std::string& program, const std::vector<std::string
     posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, fds[1]);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (silent) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     // The host blocks its stop signals for its own threads; the child must
     // get them back, so that Ctrl-C ends it too.
     posix_spawnattr_t attributes;
@@ -61,7 +63,7 @@ bool SimProcess::start(const std::string& program, const std::vector<std::string
     return true;
 }
 
-bool SimProcess::readLine(std::string& line, int timeoutMs) {
+bool ChildProgram::readLine(std::string& line, int timeoutMs) {
     for (;;) {
         std::string::size_type end = buffer_.find('\n');
         if (end != std::string::npos) {
@@ -85,7 +87,7 @@ bool SimProcess::readLine(std::string& line, int timeoutMs) {
     }
 }
 
-std::string SimProcess::port(std::chrono::milliseconds limit) {
+std::string ChildProgram::port(std::chrono::milliseconds limit) {
     std::string line;
     auto until = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < until) {
@@ -99,7 +101,7 @@ std::string SimProcess::port(std::chrono::milliseconds limit) {
     return "";
 }
 
-bool SimProcess::finished() {
+bool ChildProgram::finished() {
     if (pid_ < 0 || done_) return true;
     std::string line;
     while (readLine(line, 0))
@@ -113,7 +115,7 @@ bool SimProcess::finished() {
     return done_;
 }
 
-void SimProcess::terminate() {
+void ChildProgram::terminate() {
     if (pid_ > 0) {
         kill(pid_, SIGTERM);
         int status = 0;
