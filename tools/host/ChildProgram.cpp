@@ -32,7 +32,7 @@ bool ChildProgram::start(const std::string& program, const std::vector<std::stri
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (silent) posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     // The host blocks its stop signals for its own threads; the child must
-    // get them back, so that Ctrl-C ends it too.
+    // get them back.
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     sigset_t none, defaults;
@@ -43,7 +43,11 @@ bool ChildProgram::start(const std::string& program, const std::vector<std::stri
     sigaddset(&defaults, SIGPIPE);
     posix_spawnattr_setsigmask(&attributes, &none);
     posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    // A group of its own: Ctrl-C at the terminal reaches the host alone, which
+    // stops its devices before it ends the child, so no device sees its line
+    // vanish on the way out.
+    posix_spawnattr_setpgroup(&attributes, 0);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
 
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));

@@ -238,7 +238,11 @@ int main(int argc, char** argv) {
     // Tells a program that started the simulator that everything was sent.
     std::printf("done\n");
     std::fflush(stdout);
-    while (options.stay && !gStop.load()) pause();
+    // Staying ends when interrupted, or when whoever reads our output is gone.
+    while (options.stay && !gStop.load()) {
+        pollfd p{STDOUT_FILENO, 0, 0};
+        if (poll(&p, 1, 200) > 0 && (p.revents & (POLLERR | POLLHUP))) break;
+    }
 
     if (stamps != nullptr) std::fclose(stamps);
     if (capture != nullptr) std::fclose(capture);
