@@ -157,6 +157,14 @@ TEST(HostEndToEnd, WatchReadsTheSharedMemoryFromAnotherProcess) {
     ASSERT_EQ(shown.size(), 1u) << "one controller and, without tracker emulation, no tracker:\n" << once.outputText();
     EXPECT_EQ(shown[0], "controller 1 wand  buttons . . . . . . . . . . .  valuators +0.000 +0.000");
 
+    // The documented C reader sees the same.
+    ChildProcess reader({QUORLIX_SHM_READER_PATH, name});
+    EXPECT_EQ(reader.wait(limit(5s)), 0) << reader.errorText();
+    EXPECT_TRUE(std::regex_match(reader.outputText(),
+                                 std::regex("controller 1 \\(wand\\) at [0-9]+\\.[0-9]{3}: buttons 0 0 0 0 0 0 0 0 0 0 0, "
+                                            "valuators 0\\.000 0\\.000\n")))
+        << reader.outputText();
+
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(limit(3s)), 0);
     EXPECT_EQ(watch.wait(limit(3s)), 0) << "watch ends with the host";

@@ -245,10 +245,12 @@ int runHost(const HostOptions& options) {
         PluginLibrary& library = *libraries[resolveLibrary(d.library, config.fileName, builtIn)];
         runners.emplace_back(new DeviceRunner(d, library, *storages, config.logger, *target, &runFlag));
     }
-    std::vector<bool> connected;
+    // One after another, so each device finds the entries of those before it.
     for (auto& r : runners) {
-        connected.push_back(r->connect());
-        if (!connected.back() && !options.keepGoing) status = 1;
+        if (!r->connect() && !options.keepGoing) {
+            status = 1;
+            break;
+        }
     }
     std::string title = std::string("quorlix-host ") + QUORLIX_VERSION + "   " + std::to_string(runners.size()) +
                         (runners.size() == 1 ? " device" : " devices") + "   storages " +
@@ -274,7 +276,7 @@ int runHost(const HostOptions& options) {
         __atomic_store_n(&runFlag, 0, __ATOMIC_RELAXED);
     }
     std::cout.flush();
-    screen.finish();
+    if (status == 0) screen.finish();
     std::string line = "quorlix-host: " + summary(runners) + "\n";
     runners.clear();
     sim.terminate();

@@ -1,0 +1,77 @@
+/* Reads the records of a running quorlix-host started with --shm NAME.
+ * Build: cc -std=c99 -I tools/host/include shm_reader.c -o shm_reader -pthread
+ * Run:   ./shm_reader NAME                                                   */
+#define _POSIX_C_SOURCE 200809L
+#include "quorlix/shm.h"
+
+#include <fcntl.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    char name[256];
+    if (argc != 2) {
+        fprintf(stderr, "usage: %s NAME\n", argv[0]);
+        return 2;
+    }
+    snprintf(name, sizeof name, "/%s", argv[1]);
+
+    /* Writable, because taking a lock writes to the mutex; nothing else is written. */
+    int fd = shm_open(name, O_RDWR, 0);
+    if (fd < 0) {
+        perror(name);
+        return 1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || (size_t)info.st_size < sizeof(struct quorlix_shm)) {
+        fprintf(stderr, "%s: too small\n", name);
+        return 1;
+    }
+    struct quorlix_shm* shm = mmap(NULL, sizeof *shm, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    if (shm == MAP_FAILED || !quorlix_shm_valid(shm, (size_t)info.st_size)) {
+        fprintf(stderr, "%s: not a quorlix-host storage of this version\n", name);
+        return 1;
+    }
+
+    /* Copy under the lock, print afterwards: the devices wait while it is held. */
+    struct quorlix_con_data con[QUORLIX_SHM_ENTRIES];
+    char owner[QUORLIX_SHM_ENTRIES][QUORLIX_SHM_OWNER_SIZE];
+    quorlix_shm_lock(&shm->controllers.lock.mutex);
+    uint32_t count = shm->controllers.count;
+    if (count > QUORLIX_SHM_ENTRIES) count = QUORLIX_SHM_ENTRIES;
+    memcpy(con, shm->con, sizeof con);
+    memcpy(owner, shm->controllers.owner, sizeof owner);
+    quorlix_shm_unlock(&shm->controllers.lock.mutex);
+
+    for (uint32_t n = 1; n <= count; ++n) {
+        const struct quorlix_con_data* c = &con[n - 1];
+        printf("controller %u (%.31s) at %.3f: buttons", (unsigned)n, owner[n - 1],
+               quorlix_time(c->time_sec, c->time_usec));
+        for (uint32_t b = 1; b <= quorlix_net_u32(c->button_count) && b <= 32; ++b)
+            printf(" %d", quorlix_con_button(c, b));
+        printf(", valuators");
+        for (uint32_t v = 1; v <= quorlix_net_u32(c->valuator_count) && v <= 32; ++v)
+            printf(" %.3f", quorlix_con_valuator(c, v));
+        printf("\n");
+    }
+
+    struct quorlix_tra_data tra[QUORLIX_SHM_ENTRIES];
+    quorlix_shm_lock(&shm->trackers.lock.mutex);
+    count = shm->trackers.count;
+    if (count > QUORLIX_SHM_ENTRIES) count = QUORLIX_SHM_ENTRIES;
+    memcpy(tra, shm->tra, sizeof tra);
+    quorlix_shm_unlock(&shm->trackers.lock.mutex);
+
+    for (uint32_t n = 1; n <= count; ++n) {
+        const struct quorlix_tra_data* t = &tra[n - 1];
+        printf("tracker %u: x %.5f y %.5f z %.5f azim %.5f elev %.5f roll %.5f\n", (unsigned)n,
+               quorlix_tra_value(t->x), quorlix_tra_value(t->y), quorlix_tra_value(t->z),
+               quorlix_tra_value(t->azim), quorlix_tra_value(t->elev), quorlix_tra_value(t->roll));
+    }
+    munmap(shm, sizeof *shm);
+    return 0;
+}
