@@ -87,6 +87,9 @@ void ChildProcess::collect(int out, int err) {
             changed_.notify_all();
         }
     }
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    changed_.notify_all();
 }
 
 bool ChildProcess::waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
@@ -155,6 +158,8 @@ int ChildProcess::wait(std::chrono::milliseconds limit) {
         if (done == pid_) {
             reaped_ = true;
             status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -2;
+            // What it wrote last may still be in the pipes.
+            waitUntil([this] { return closed_; }, std::chrono::seconds(2));
             break;
         }
         if (std::chrono::steady_clock::now() >= until) return -1;

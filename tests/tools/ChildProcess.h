@@ -51,6 +51,7 @@ private:
     std::condition_variable changed_;
     std::string out_;
     std::string err_;
+    bool closed_ = false;  // both pipes reached their end
     std::thread reader_;
 };
 

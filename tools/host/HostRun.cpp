@@ -169,6 +169,16 @@ bool loadConfig(const HostOptions& options, ChildProgram& sim, HostConfig& confi
 }  // namespace
 
 int runHost(const HostOptions& options) {
+    // Stop signals are taken by the main thread alone, so the device threads
+    // never see them and the flag is cleared in one place. Blocked from the
+    // start: a signal while the demo's simulator starts waits for the loop.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
     ChildProgram sim;
     HostConfig config;
     std::string error;
@@ -229,14 +239,6 @@ int runHost(const HostOptions& options) {
         }
     }
 
-    // Stop signals are taken by the main thread alone, so the device threads
-    // never see them and the flag is cleared in one place.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
 
     std::int32_t runFlag = 1;
     std::vector<std::unique_ptr<DeviceRunner>> runners;

@@ -18,9 +18,11 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -198,6 +200,17 @@ int main(int argc, char** argv) {
     if (!line) return fail(error);
     std::printf("%s\n", line->portName().c_str());
     std::fflush(stdout);
+    // A program that started us and reads our output (the host's demo) may
+    // end without stopping us: when the pipe's reader is gone, so are we.
+    std::atomic<bool> finished{false};
+    std::thread readerWatch([&finished] {
+        struct stat out {};
+        if (fstat(STDOUT_FILENO, &out) != 0 || !S_ISFIFO(out.st_mode)) return;
+        while (!finished.load() && !gStop.load()) {
+            pollfd p{STDOUT_FILENO, 0, 0};
+            if (poll(&p, 1, 200) > 0 && (p.revents & (POLLERR | POLLHUP))) gStop.store(true);
+        }
+    });
 
     sim::LineSink lineSink(*line, gStop);
     lineSink.setPace(options.pace);
@@ -238,11 +251,9 @@ int main(int argc, char** argv) {
     // Tells a program that started the simulator that everything was sent.
     std::printf("done\n");
     std::fflush(stdout);
-    // Staying ends when interrupted, or when whoever reads our output is gone.
-    while (options.stay && !gStop.load()) {
-        pollfd p{STDOUT_FILENO, 0, 0};
-        if (poll(&p, 1, 200) > 0 && (p.revents & (POLLERR | POLLHUP))) break;
-    }
+    while (options.stay && !gStop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    finished.store(true);
+    readerWatch.join();
 
     if (stamps != nullptr) std::fclose(stamps);
     if (capture != nullptr) std::fclose(capture);
