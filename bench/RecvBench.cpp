@@ -1,53 +1,75 @@
-#include "BenchHost.h"
-#include "MemorySerialLine.h"
-#include "plugin/CBase.h"
-#include "support/OptionList.h"
+// One recvData call over the in-memory line: the plug-in's own work per wand
+// record (read, decode, ramp, map, compare, publish), without the system's line.
+#include "BenchWand.h"
 
 #include <benchmark/benchmark.h>
 
-#include <iostream>
-#include <sstream>
-
-extern "C" CBase* createDev(OptionList* config, CLogH* hostLogger);
-extern "C" bool deleteDev(CBase* device);
-
 namespace {
 
-// Each call reads one whole key record; the two records alternate, so every
-// call decodes a change and publishes it.
-void BM_RecvDataDecodeAndPublish(benchmark::State& state) {
-    setMemoryLineBytes({0x80, 0x01, 0x10, 0x8F, 0x80, 0x13, 0x00, 0xFC});
-    static OptionList options{};
-    char name[] = "bench wand";
-    options.deviceName = name;
-    CLogH logger;
-    logger.showDate = logger.showTime = logger.showThreadId = false;
-    BenchHost host;
+const std::vector<std::uint8_t> kButton1 = {0x80, 0x01, 0x10, 0x8F};
+const std::vector<std::uint8_t> kButtons2And3 = {0x80, 0x13, 0x00, 0xFC};
 
-    // The device report of init is not what is measured.
-    std::ostringstream report;
-    std::streambuf* saved = std::cout.rdbuf(report.rdbuf());
-    CBase* device = createDev(&options, &logger);
-    const std::int32_t ready = device != nullptr ? device->init(host.initInfo()) : -1;
-    std::cout.rdbuf(saved);
-    if (ready != 1) {
+std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> first, const std::vector<std::uint8_t>& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+// The two records alternate, so every call decodes a change and publishes it.
+void BM_RecvDataDecodeAndPublish(benchmark::State& state) {
+    BenchWand wand(kButton1 + kButtons2And3);
+    if (!wand.ready()) {
         state.SkipWithError("init failed");
-        deleteDev(device);
         return;
     }
     for (auto _ : state) {
-        const std::int32_t result = device->recvData(host.masks(), 0);
+        const std::int32_t result = wand.receive();
         benchmark::DoNotOptimize(result);
-        if (result != 1 || host.masks()[7] != 1) {
+        if (result != 1 || !wand.controllerChanged()) {
             state.SkipWithError("the record was not published");
             break;
         }
     }
-    device->stop();
-    deleteDev(device);
 }
 BENCHMARK(BM_RecvDataDecodeAndPublish);
 
-}  // namespace
+// The same record over and over: decoded, compared, and nothing published.
+void BM_RecvDataUnchangedRecord(benchmark::State& state) {
+    BenchWand wand(kButton1);
+    if (!wand.ready() || wand.receive() != 1) {
+        state.SkipWithError("init or the first call failed");
+        return;
+    }
+    for (auto _ : state) {
+        const std::int32_t result = wand.receive();
+        benchmark::DoNotOptimize(result);
+        if (result != 1 || wand.controllerChanged()) {
+            state.SkipWithError("an unchanged record was published");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_RecvDataUnchangedRecord);
 
-BENCHMARK_MAIN();
+// Alternating direction buttons with tracker emulation: valuator 1 swings
+// between +1 and -1, so the controller record changes on every call and the
+// emulated tracker whenever the clock moved on.
+void BM_RecvDataWithTrackerEmulation(benchmark::State& state) {
+    const std::vector<std::uint8_t> up = {0x80, 0x06, 0x00, 0x8F};
+    const std::vector<std::uint8_t> down = {0x80, 0x02, 0x04, 0x8F};
+    BenchWand wand(up + down, {"valrate 1", "emulatetracker 1 [0,0,0,0,0,0] 1 2 1 2 1 2"});
+    if (!wand.ready()) {
+        state.SkipWithError("init failed");
+        return;
+    }
+    for (auto _ : state) {
+        const std::int32_t result = wand.receive();
+        benchmark::DoNotOptimize(result);
+        if (result != 1) {
+            state.SkipWithError("recvData failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_RecvDataWithTrackerEmulation);
+
+}  // namespace
