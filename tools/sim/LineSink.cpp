@@ -32,6 +32,7 @@ bool LineSink::send(const Bytes& bytes) {
             nextByte_ += byteTime_;
         }
     }
+    bytesSent_ += bytes.size();
     if (stamps_ != nullptr) {
         auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
             std::chrono::steady_clock::now().time_since_epoch());

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -30,6 +31,7 @@ public:
     bool plug() override;
 
     const std::string& error() const { return error_; }
+    std::uint64_t bytesSent() const { return bytesSent_; }
 
 private:
     bool sleepUntil(std::chrono::steady_clock::time_point when);
@@ -41,6 +43,7 @@ private:
     std::FILE* stamps_ = nullptr;
     std::FILE* trace_ = nullptr;
     bool waitForReader_ = false;
+    std::uint64_t bytesSent_ = 0;
     std::string error_;
 };
 

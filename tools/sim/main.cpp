@@ -261,6 +261,6 @@ int main(int argc, char** argv) {
     if (!options.quiet)
         std::fprintf(stderr, "quorlix-sim: sent %llu records (%llu bytes)\n",
                      static_cast<unsigned long long>(runner.counts().records),
-                     static_cast<unsigned long long>(runner.counts().bytes));
+                     static_cast<unsigned long long>(lineSink.bytesSent()));
     return 0;
 }
