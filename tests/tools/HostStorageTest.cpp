@@ -2,6 +2,7 @@
 #include "PluginLibrary.h"
 #include "PluginLogger.h"
 #include "SharedStorages.h"
+#include "ThreadReadMeter.h"
 
 #include "plugin/CBase.h"
 #include "support/CLogH.h"
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -209,6 +211,32 @@ TEST(HostPluginLibrary, LibraryNamesOfAConfiguration) {
     EXPECT_EQ(host::resolveLibrary("/opt/q.so", "/etc/q/wand.conf", ""), "/opt/q.so");
     EXPECT_EQ(host::resolveLibrary("lib/q.so", "/etc/q/wand.conf", ""), "/etc/q/lib/q.so");
     EXPECT_EQ(host::resolveLibrary("./q.so", "wand.conf", ""), "./q.so");
+}
+
+TEST(HostThreadReadMeter, CountsExactlyWhatTheThreadRead) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], "0123456789", 10), 10);
+    std::uint64_t first = 0, second = 0, third = 0;
+    bool available = false;
+    // A thread of its own, as a device's: the meter counts its thread only.
+    std::thread reader([&] {
+        host::ThreadReadMeter meter;
+        available = meter.available();
+        first = meter.bytes();
+        char buffer[16];
+        if (read(fds[0], buffer, 7) != 7) return;
+        second = meter.bytes();
+        third = meter.bytes();
+    });
+    char other[3];
+    EXPECT_EQ(read(fds[0], other, 0), 0);
+    reader.join();
+    close(fds[0]);
+    close(fds[1]);
+    if (!available) GTEST_SKIP() << "this system keeps no count of a thread's reads";
+    EXPECT_EQ(second - first, 7u);
+    EXPECT_EQ(third, second) << "the meter's own reads are not counted";
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ struct DeviceStats {
     std::atomic<int> state{starting};
     std::atomic<std::uint64_t> calls{0};
     std::atomic<std::uint64_t> records{0};
+    std::atomic<std::uint64_t> bytes{0};
     std::atomic<std::uint64_t> changes{0};
     std::atomic<std::uint64_t> errors{0};
     std::atomic<std::uint64_t> reconnects{0};

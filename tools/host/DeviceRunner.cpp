@@ -1,6 +1,7 @@
 #include "DeviceRunner.h"
 
 #include "HostLog.h"
+#include "ThreadReadMeter.h"
 
 #include "plugin/CBase.h"
 
@@ -162,18 +163,24 @@ void DeviceRunner::run() {
         stats_.state = DeviceStats::stopped;
         return;
     }
+    ThreadReadMeter meter;
     unsigned failures = 0;
     while (keepRunning()) {
         std::uint8_t masks[8] = {};
+        std::uint64_t readBefore = meter.bytes();
         auto started = std::chrono::steady_clock::now();
         std::int32_t result = device_->recvData(masks, 0);
         auto took = std::chrono::steady_clock::now() - started;
+        std::uint64_t read = meter.bytes() - readBefore;
         ++stats_.calls;
         publish(masks);
         if (!keepRunning()) break;
         if (result == 1) {
             failures = 0;
-            if (took < kReadTimeout) ++stats_.records;
+            stats_.bytes += read;
+            // A record is a header and a terminator at least; where the bytes
+            // cannot be counted, a call that ended before a read time-out had one.
+            if (meter.available() ? read >= 2 : took < kReadTimeout) ++stats_.records;
             continue;
         }
         ++stats_.errors;

@@ -99,6 +99,7 @@ private:
             d.port = r->port();
             d.state = stateName(s.state.load());
             d.records = s.records.load();
+            d.bytes = s.bytes.load();
             d.changes = s.changes.load();
             d.errors = s.errors.load();
             d.reconnects = s.reconnects.load();

@@ -61,7 +61,8 @@ std::vector<std::string> renderFrame(const ScreenFrame& frame) {
         std::snprintf(rate, sizeof rate, "%5.1f records/s", d.recordsPerSecond);
         lines.push_back(padded(d.name, 10) + " " + padded(d.port.empty() ? "-" : d.port, 14) + " " +
                         padded(d.state, 12) + " " + rate + "   last change " + clockText(d.lastChangeUs));
-        lines.push_back(std::string(11, ' ') + std::to_string(d.records) + " records, " +
+        lines.push_back(std::string(11, ' ') + std::to_string(d.records) + " records (" + std::to_string(d.bytes) +
+                        " bytes), " +
                         std::to_string(d.changes) + " changes, " + std::to_string(d.errors) + " errors, " +
                         std::to_string(d.reconnects) + " reconnects");
         for (const LiveModel::Entry& e : frame.entries) {

@@ -15,6 +15,7 @@ struct DeviceLine {
     std::string state;
     double recordsPerSecond = 0.0;
     std::uint64_t records = 0;
+    std::uint64_t bytes = 0;
     std::uint64_t changes = 0;
     std::uint64_t errors = 0;
     std::uint64_t reconnects = 0;
