@@ -15,6 +15,10 @@ std::string systemErrorText(SystemErrorCode code) {
     if (length == 0 || text == NULL) return "Unknown error " + std::to_string(code);
     std::string result(text, length);
     LocalFree(text);
+    // System texts end in "\r\n"; callers end the line themselves, as with strerror.
+    const std::string::size_type end = result.find_last_not_of(" \t\r\n");
+    result.erase(end == std::string::npos ? 0 : end + 1);
+    if (result.empty()) return "Unknown error " + std::to_string(code);
     return result;
 }
 
