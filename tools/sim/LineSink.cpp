@@ -22,20 +22,25 @@ bool LineSink::sleepUntil(std::chrono::steady_clock::time_point when) {
 
 bool LineSink::send(const Bytes& bytes) {
     if (trace_ != nullptr) std::fprintf(trace_, "-> %s\n", hexText(bytes).c_str());
+    // Stamped as the write of the last byte begins: a reader may have it
+    // before this process runs again after the write.
+    std::chrono::steady_clock::time_point lastByte{};
     if (byteTime_.count() == 0) {
+        lastByte = std::chrono::steady_clock::now();
         if (!line_.write(bytes.data(), bytes.size(), stop_, error_)) return false;
     } else {
         auto now = std::chrono::steady_clock::now();
         if (nextByte_ < now) nextByte_ = now;
         for (std::uint8_t byte : bytes) {
-            if (!sleepUntil(nextByte_) || !line_.write(&byte, 1, stop_, error_)) return false;
+            if (!sleepUntil(nextByte_)) return false;
+            lastByte = std::chrono::steady_clock::now();
+            if (!line_.write(&byte, 1, stop_, error_)) return false;
             nextByte_ += byteTime_;
         }
     }
     bytesSent_ += bytes.size();
     if (stamps_ != nullptr) {
-        auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(
-            std::chrono::steady_clock::now().time_since_epoch());
+        auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(lastByte.time_since_epoch());
         std::fprintf(stamps_, "%lld\n", static_cast<long long>(ns.count()));
     }
     return true;

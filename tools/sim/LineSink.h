@@ -18,7 +18,7 @@ public:
 
     // 0: write as fast as the line takes it.
     void setPace(int baud) { byteTime_ = byteTime(baud); }
-    // Where to note, for each write, the monotonic time its last byte left (ns).
+    // Where to note, for each write, the monotonic time (ns) the write of its last byte began.
     void setStamps(std::FILE* stamps) { stamps_ = stamps; }
     // Where to describe each write ("-> 80 01 10 8F").
     void setTrace(std::FILE* trace) { trace_ = trace; }

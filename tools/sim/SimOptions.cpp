@@ -45,7 +45,8 @@ const char* const kSimUsage =
     "\n"
     "Output:\n"
     "  --capture FILE    write everything sent as a script that replays it with its timing\n"
-    "  --stamps FILE     write the monotonic time (ns) each record's last byte was written\n"
+    "  --stamps FILE     write the monotonic time (ns) at which the write of each record's\n"
+    "                    last byte began\n"
     "  -v, --verbose     show each write on standard error\n"
     "  -q, --quiet       no messages but errors\n"
     "  --help, --version\n";

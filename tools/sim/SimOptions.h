@@ -15,7 +15,7 @@ struct SimOptions {
     int baud = 9600;           // line rate of a real device (and of --forward's source)
     int pace = 0;              // bytes paced at this line rate; 0: unpaced
     std::string capture;       // replayable script of everything sent
-    std::string stamps;        // monotonic time (ns) of each write's last byte, one per line
+    std::string stamps;        // monotonic time (ns) each write's last byte began, one per line
     bool stay = false;         // keep the line open after the script until interrupted
     bool waitForHost = true;   // start only once a host holds the line open
     bool verbose = false;
