@@ -12,20 +12,32 @@ std::string timeText(double value, benchmark::TimeUnit unit) {
 
 }  // namespace
 
+MarkdownTable::Row& MarkdownTable::rowOf(const std::string& name) {
+    for (Row& row : rows_) {
+        if (row.name == name) return row;
+    }
+    rows_.push_back(Row{});
+    rows_.back().name = name;
+    return rows_.back();
+}
+
 void MarkdownTable::ReportRuns(const std::vector<Run>& runs) {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-        const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-        const bool single = run.run_type == Run::RT_Iteration && run.repetitions <= 1;
-        if (!median && !single && !run.error_occurred) continue;
-        Row row;
-        row.name = run.run_name.function_name;
-        row.unit = run.time_unit;
-        row.cpu = run.GetAdjustedCPUTime();
-        row.real = run.GetAdjustedRealTime();
-        row.iterations = static_cast<long long>(run.iterations);
-        if (run.error_occurred) row.error = run.error_message;
-        rows_.push_back(row);
+        const bool aggregate = run.run_type == Run::RT_Aggregate;
+        if (aggregate && run.aggregate_name != "median" && run.aggregate_name != "cv") continue;
+        if (!aggregate && run.repetitions > 1 && !run.error_occurred) continue;
+        Row& row = rowOf(run.run_name.function_name);
+        if (run.error_occurred) {
+            row.error = run.error_message;
+        } else if (aggregate && run.aggregate_name == "cv") {
+            // A percentage aggregate carries the fraction in its time fields.
+            row.cpuVariation = run.cpu_accumulated_time;
+        } else {
+            row.unit = run.time_unit;
+            row.cpu = run.GetAdjustedCPUTime();
+            row.real = run.GetAdjustedRealTime();
+        }
     }
 }
 
@@ -36,8 +48,14 @@ std::string MarkdownTable::rows() const {
             out += "| " + row.name + " | failed: " + row.error + " | | |\n";
             continue;
         }
+        std::string spread = "single run";
+        if (row.cpuVariation >= 0) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%.1f %%", 100.0 * row.cpuVariation);
+            spread = text;
+        }
         out += "| " + row.name + " | " + timeText(row.cpu, row.unit) + " | " + timeText(row.real, row.unit) + " | " +
-               std::to_string(row.iterations) + " |\n";
+               spread + " |\n";
     }
     return out;
 }

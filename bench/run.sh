@@ -21,10 +21,12 @@ cmake --preset bench -B "${build}" >/dev/null
 cmake --build "${build}" -j "${jobs}" --target quorlix_bench_recv quorlix_bench_parts quorlix_bench_e2e
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
+busy=$(awk -v cores="${jobs}" '{ print ($1 > cores / 2) ? 1 : 0 }' /proc/loadavg)
+[ "${busy}" -eq 0 ] || echo "=== bench: the machine is busy (load ${load_before}); the figures will show it"
 micro_args=(--benchmark_repetitions=5 --benchmark_report_aggregates_only=true --benchmark_min_time=0.5)
 recv_cmd="${build}/bench/quorlix_bench_recv ${micro_args[*]}"
 parts_cmd="${build}/bench/quorlix_bench_parts ${micro_args[*]}"
-e2e_cmd="${build}/bench/quorlix_bench_e2e --records 2000 --interval 5 --unpaced 20000 --silence 10 ${BENCH_E2E_ARGS:-}"
+e2e_cmd="${build}/bench/quorlix_bench_e2e --records 2000 --interval 5 --unpaced 20000 --silence 10${BENCH_E2E_ARGS:+ ${BENCH_E2E_ARGS}}"
 
 echo "=== bench: recvData"
 ${recv_cmd} --markdown "${work}/recv.md"
@@ -39,7 +41,7 @@ compiler=$(sed -n 's/^CMAKE_CXX_COMPILER:[A-Z]*=//p' "${build}/CMakeCache.txt")
 compiler_version=$("${compiler}" --version | head -n 1)
 commit=$(git rev-parse --short HEAD 2>/dev/null || echo unknown)
 git diff --quiet HEAD -- src 2>/dev/null || commit="${commit} (src with local changes)"
-table_head='| Benchmark | CPU time per call | Wall time per call | Iterations |
+table_head='| Benchmark | CPU time per call (median) | Wall time per call (median) | CPU time spread (cv) |
 |---|---|---|---|'
 
 {
