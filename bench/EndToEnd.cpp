@@ -2,9 +2,9 @@
 // pseudo-terminal, quorlix-host runs the plug-in on it and keeps the storages
 // in shared memory, and this probe reads them like any other program.
 //
-//   latency     from the moment the simulator's write of a record's last byte
-//               returned to the moment the changed record can be read from
-//               the host's storage (records paced, one every --interval ms)
+//   latency     from the moment the simulator begins writing a record's last
+//               byte to the moment the changed record can be read from the
+//               host's storage (records paced, one every --interval ms)
 //   throughput  records per second with the simulator writing unpaced
 //   silence     the host's CPU time while the line stays silent for --silence s
 //

@@ -111,7 +111,7 @@ $(cat "${work}/parts.md")
 ## End to end over a pseudo-terminal
 
 \`quorlix-sim\` writes key records on a pseudo-terminal and stamps the
-monotonic time right after each record's write returned; \`quorlix-host\`
+monotonic time as the write of each record's last byte begins; \`quorlix-host\`
 runs the plug-in on that line (one device thread, storages in POSIX shared
 memory); the probe maps the shared memory and copies controller entry 1
 under its lock in a loop, noting the monotonic time at which each change
@@ -127,7 +127,7 @@ ${e2e_cmd}
 $(cat "${work}/e2e.md")
 
 - Latency: 2000 records, one every 5 ms, each written whole (4 bytes in one
-  write). It covers the line discipline handing the bytes over, four
+  write). It covers that write, the line discipline handing the bytes over, four
   one-byte reads, decoding, mapping and publication, and the probe noticing.
 - Records per second: 20000 records written back to back, measured from the
   first record's write to the last record being visible; "published" counts
