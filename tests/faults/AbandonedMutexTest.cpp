@@ -73,14 +73,14 @@ TEST_F(AbandonedMutex, ControllerStorageHolderDiesDuringPublication) {
     host.clearOutput();
 
     host.send({0x80, 0x01, 0x10, 0x8F});
-    DyingHolder holder(host.storages.conLock);
+    DyingHolder holder(host.storages.conLock.mutex);
     holder.dieAfter(std::chrono::milliseconds(150));
     EXPECT_EQ(host.recv(), -1);
     holder.join();
     EXPECT_TRUE(contains(host.output(), "ConMutex: ERROR: CMutexH: Locking mutex: ")) << host.output();
     EXPECT_FALSE(host.controllerChanged(1));
     EXPECT_FALSE(host.button(1, 1));
-    EXPECT_TRUE(usable(host.storages.conLock));
+    EXPECT_TRUE(usable(host.storages.conLock.mutex));
 
     // The record still differs from the last one published: the next call publishes it.
     host.clearOutput();
@@ -91,7 +91,7 @@ TEST_F(AbandonedMutex, ControllerStorageHolderDiesDuringPublication) {
     EXPECT_EQ(host.recv(), 1);
     EXPECT_TRUE(host.button(1, 2));
     EXPECT_EQ(host.output(), "");
-    EXPECT_TRUE(usable(host.storages.conLock));
+    EXPECT_TRUE(usable(host.storages.conLock.mutex));
 }
 
 TEST_F(AbandonedMutex, TrackerStorageHolderDiesDuringPublication) {
@@ -106,20 +106,20 @@ TEST_F(AbandonedMutex, TrackerStorageHolderDiesDuringPublication) {
     host.clearOutput();
 
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    DyingHolder holder(host.storages.traLock);
+    DyingHolder holder(host.storages.traLock.mutex);
     holder.dieAfter(std::chrono::milliseconds(150));
     EXPECT_EQ(host.recv(), -1);
     holder.join();
     EXPECT_TRUE(contains(host.output(), "TraMutex: ERROR: CMutexH: Locking mutex: ")) << host.output();
     EXPECT_FALSE(host.trackerChanged(1));
     EXPECT_EQ(netToHostSigned(host.traEntry(1).x), xBefore);
-    EXPECT_TRUE(usable(host.storages.traLock));
+    EXPECT_TRUE(usable(host.storages.traLock.mutex));
 
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_EQ(host.recv(), 1);
     EXPECT_TRUE(host.trackerChanged(1));
     EXPECT_GT(netToHostSigned(host.traEntry(1).x), xBefore);
-    EXPECT_TRUE(usable(host.storages.traLock));
+    EXPECT_TRUE(usable(host.storages.traLock.mutex));
 }
 
 // A holder that died before the wand even asked: the same report, the same recovery.
@@ -127,7 +127,7 @@ TEST_F(AbandonedMutex, HolderDiedBeforeTheCall) {
     host.withPortAnd({});
     ASSERT_EQ(host.start(), 1) << host.output();
     ASSERT_EQ(host.recv(), 1);
-    abandonMutex(host.storages.conLock);
+    abandonMutex(host.storages.conLock.mutex);
     host.clearOutput();
     host.send({0x80, 0x01, 0x10, 0x8F});
     EXPECT_EQ(host.recv(), -1);

@@ -72,12 +72,12 @@ void readWhileRunning(TestStorages& storages, const std::atomic<bool>& running, 
     while (running.load() && counts.fault.empty()) {
         ConData con;
         TraData tra;
-        pthread_mutex_lock(&storages.conLock);
+        pthread_mutex_lock(&storages.conLock.mutex);
         std::memcpy(&con, &storages.conRecords[0], sizeof con);
-        pthread_mutex_unlock(&storages.conLock);
-        pthread_mutex_lock(&storages.traLock);
+        pthread_mutex_unlock(&storages.conLock.mutex);
+        pthread_mutex_lock(&storages.traLock.mutex);
         std::memcpy(&tra, &storages.traRecords[0], sizeof tra);
-        pthread_mutex_unlock(&storages.traLock);
+        pthread_mutex_unlock(&storages.traLock.mutex);
         ++counts.copies;
         const std::string conFault = controllerFault(con);
         const std::string traFault = trackerFault(tra);

@@ -225,7 +225,7 @@ bool deadOwnersAreDetected() {
 TEST_F(Receive, AbandonedStorageMutexLeavesTheEntryAloneUntilTheNextCall) {
     if (!deadOwnersAreDetected()) GTEST_SKIP() << "this runtime does not report a dead mutex owner";
     ASSERT_EQ(host.recv(), 1);
-    std::thread owner([&] { pthread_mutex_lock(&host.storages.conLock); });  // dies holding it
+    std::thread owner([&] { pthread_mutex_lock(&host.storages.conLock.mutex); });  // dies holding it
     owner.join();
     host.send({0x80, 0x01, 0x10, 0x8F});
     EXPECT_EQ(host.recv(), -1);
@@ -269,7 +269,7 @@ TEST(InitOnAbandonedStorage, FailsWithoutTouchingTheCount) {
     if (!deadOwnersAreDetected()) GTEST_SKIP() << "this runtime does not report a dead mutex owner";
     WandHost host;
     host.storages.conCount = 2;
-    std::thread([&] { pthread_mutex_lock(&host.storages.conLock); }).join();
+    std::thread([&] { pthread_mutex_lock(&host.storages.conLock.mutex); }).join();
     host.withPortAnd({});
     EXPECT_EQ(host.start(), -1);
     EXPECT_TRUE(contains(host.output(), "CMutexH: Locking mutex: ")) << host.output();

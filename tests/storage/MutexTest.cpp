@@ -104,8 +104,8 @@ TEST(HostMutex, AbandonedMutexIsReportedAndStaysUsable) {
         timespec until{};
         clock_gettime(CLOCK_REALTIME, &until);
         until.tv_sec += 2;
-        hostResult = pthread_mutex_timedlock(&host.conLock, &until);
-        if (hostResult == 0) pthread_mutex_unlock(&host.conLock);
+        hostResult = pthread_mutex_timedlock(&host.conLock.mutex, &until);
+        if (hostResult == 0) pthread_mutex_unlock(&host.conLock.mutex);
     }).join();
     EXPECT_EQ(hostResult, 0) << "the mutex must be released and consistent";
     EXPECT_TRUE(host.con.lock());

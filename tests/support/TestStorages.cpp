@@ -2,26 +2,14 @@
 
 #include "TestOptions.h"
 
-bool initHostMutex(pthread_mutex_t& mutex) {
-    pthread_mutexattr_t attributes;
-    if (pthread_mutexattr_init(&attributes) != 0) return false;
-    const bool ok = pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED) == 0 &&
-                    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST) == 0 &&
-                    pthread_mutex_init(&mutex, &attributes) == 0;
-    pthread_mutexattr_destroy(&attributes);
-    return ok;
-}
-
 TestStorages::TestStorages()
     : traLogger(quietLogger("TraData")),
       conLogger(quietLogger("ConData")),
       traMutexLogger(quietLogger("TraMutex")),
       conMutexLogger(quietLogger("ConMutex")) {
-    initHostMutex(traLock);
-    initHostMutex(conLock);
-    traMutex.handle = &traLock;
+    traMutex.handle = traLock.handle();
     traMutex.logger = &traMutexLogger;
-    conMutex.handle = &conLock;
+    conMutex.handle = conLock.handle();
     conMutex.logger = &conMutexLogger;
 
     tra.traData = traRecords;
@@ -35,13 +23,9 @@ TestStorages::TestStorages()
     con.count = &conCount;
 }
 
-TestStorages::~TestStorages() {
-    pthread_mutex_destroy(&traLock);
-    pthread_mutex_destroy(&conLock);
-}
-
 InitInfo TestStorages::initInfo(std::int32_t* runFlag) {
-    InitInfo info{};
+    InitInfo info;
+    for (void*& word : info.hostWords) word = reinterpret_cast<void*>(~std::uintptr_t{0});
     info.traStorage = &tra;
     info.conStorage = &con;
     info.runFlag = runFlag;

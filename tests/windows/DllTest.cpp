@@ -1,7 +1,7 @@
 // quorlix.dll as a Windows host drives it: loaded with LoadLibraryA, fed
 // option lines and storages with Win32 mutexes, reading the wand on a COM port.
 #include "ComPair.h"
-#include "HostStorages.h"
+#include "TestStorages.h"
 #include "PluginDll.h"
 #include "ProcessOutput.h"
 #include "TestOptions.h"
@@ -81,7 +81,7 @@ protected:
     PluginDll dll;
     compair::FarEnd wand;
     ProcessOutput out;
-    HostStorages storages;
+    TestStorages storages;
     CLogH logger = quietLogger("HOST");
     TestOptions options{"wand"};
     std::int32_t runFlag = 1;
@@ -102,7 +102,7 @@ TEST_F(DllWand, KeyRecordsFromTheComPortReachTheControllerEntry) {
     EXPECT_TRUE(button(entry, 1));
     EXPECT_EQ(netToHost(entry.number), 2u);
     EXPECT_TRUE(flagged(masks + 4, 2));
-    EXPECT_TRUE(mutexIsFree(storages.conLock)) << "the storage's mutex must be given back";
+    EXPECT_TRUE(mutexIsFree(storages.conLock.mutex)) << "the storage's mutex must be given back";
 
     ASSERT_TRUE(send(kButton1));  // unchanged: nothing published
     EXPECT_EQ(receive(), 1);
@@ -118,7 +118,7 @@ TEST_F(DllWand, KeyRecordsFromTheComPortReachTheControllerEntry) {
     runFlag = 0;
     EXPECT_EQ(receive(), -1);
     EXPECT_FALSE(button(entry, 1));
-    EXPECT_TRUE(mutexIsFree(storages.conLock));
+    EXPECT_TRUE(mutexIsFree(storages.conLock.mutex));
 
     EXPECT_TRUE(device->stop());
     HANDLE again = compair::openPort(compair::wandPort());
@@ -145,8 +145,8 @@ TEST_F(DllWand, HeldButtonRampsTheValuatorAndMovesTheEmulatedTracker) {
         last = netToHostSigned(tracker.x);
     }
     EXPECT_EQ(netToHostSigned(storages.conRecords[0].valuators[0]), 1000);
-    EXPECT_TRUE(mutexIsFree(storages.traLock));
-    EXPECT_TRUE(mutexIsFree(storages.conLock));
+    EXPECT_TRUE(mutexIsFree(storages.traLock.mutex));
+    EXPECT_TRUE(mutexIsFree(storages.conLock.mutex));
 }
 
 TEST_F(DllWand, PortThatCannotOpenIsReportedWithTheSystemText) {
