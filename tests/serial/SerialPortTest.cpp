@@ -1,6 +1,7 @@
 #include "CaptureStdout.h"
 #include "PseudoTerminal.h"
 #include "TestOptions.h"
+#include "WandLine.h"
 
 #include "serial/CRS232H.h"
 
@@ -16,23 +17,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// The block the wand driver hands to storeAttributes.
-PortAttributes wandAttributes() {
-    PortAttributes a;
-    std::memset(&a, 0, sizeof a);
-    a.dcb.fBinary = 1;
-    a.dcb.ByteSize = 8;
-    a.timeouts.ReadTotalTimeoutMultiplier = 100;
-    return a;
-}
-
-// A port opened and set up the way the wand driver does it.
-bool openLikeTheWand(CRS232H& port, const std::string& name) {
-    const PortAttributes a = wandAttributes();
-    return port.openPort(name.c_str()) && port.storeAttributes(&a) && port.setBaudRate(9600) &&
-           port.setAttributes(nullptr);
-}
 
 termios settingsOf(const PseudoTerminal& pty) {
     termios t{};

@@ -4,6 +4,7 @@
 #include "ComPair.h"
 #include "SystemTextMatch.h"
 #include "TestOptions.h"
+#include "WandLine.h"
 
 #include "serial/CRS232H.h"
 
@@ -17,20 +18,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-PortAttributes wandAttributes() {
-    PortAttributes a;
-    std::memset(&a, 0, sizeof a);
-    a.dcb.fBinary = 1;
-    a.dcb.ByteSize = 8;
-    a.timeouts.ReadTotalTimeoutMultiplier = 100;
-    return a;
-}
-
-bool openLikeTheWand(CRS232H& port) {
-    const PortAttributes a = wandAttributes();
-    return port.openPort(compair::wandPort()) && port.storeAttributes(&a) && port.setBaudRate(9600) &&
-           port.setAttributes(nullptr);
-}
+bool openLikeTheWand(CRS232H& port) { return openLikeTheWand(port, compair::wandPort()); }
 
 // "PORT: ERROR: <prefix><port>: <system text>\n" with some text, whatever its wording.
 ::testing::AssertionResult reportedWithSystemText(const std::string& output, const std::string& prefix) {
