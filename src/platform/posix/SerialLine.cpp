@@ -225,7 +225,7 @@ SerialHandle openSerialLine(const char* name) {
     line->fd = fd;
     if (::tcgetattr(fd, &line->original) == 0) {
         line->restore = true;
-        ::ioctl(fd, TIOCEXCL);
+        ::ioctl(fd, TIOCEXCL, nullptr);  // no argument, but a defined one for the variadic slot
     }
     return reinterpret_cast<SerialHandle>(line);
 }
@@ -336,7 +336,7 @@ bool closeSerialLine(SerialHandle handle) {
     // A line that hung up cannot take its settings back; closing matters more.
     if (line->restore) {
         ::tcsetattr(line->fd, TCSANOW, &line->original);
-        ::ioctl(line->fd, TIOCNXCL);
+        ::ioctl(line->fd, TIOCNXCL, nullptr);
     }
     const int result = ::close(line->fd);
     const int cause = errno;

@@ -1,0 +1,25 @@
+# A 32-bit build on a 64-bit machine runs its programs natively where the
+# kernel can (most x86-64 kernels), and under qemu-i386 only where it cannot.
+# Decided here, once, by running a small 32-bit program; an emulator given on
+# the command line is kept as it is.
+if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4 OR CMAKE_CROSSCOMPILING OR WIN32 OR DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
+  return()
+endif()
+
+set(_probe ${CMAKE_BINARY_DIR}/CMakeFiles/run32/probe.c)
+file(WRITE ${_probe} "int main(void) { return sizeof(void *) == 4 ? 0 : 1; }\n")
+try_run(_run_result _compile_result ${CMAKE_BINARY_DIR}/CMakeFiles/run32 ${_probe})
+
+if(_compile_result AND "${_run_result}" STREQUAL "0")
+  message(STATUS "32-bit programs run natively on this kernel")
+  return()
+endif()
+if(NOT _compile_result)
+  message(FATAL_ERROR "Cannot build a 32-bit program: install g++-multilib (scripts/install-deps m32)")
+endif()
+find_program(QEMU_I386 qemu-i386)
+if(NOT QEMU_I386)
+  message(FATAL_ERROR "This kernel cannot run 32-bit programs and qemu-i386 is missing: install qemu-user (scripts/install-deps m32)")
+endif()
+message(STATUS "32-bit programs cannot run on this kernel; tests run under ${QEMU_I386}")
+set(CMAKE_CROSSCOMPILING_EMULATOR "${QEMU_I386};-L;/" CACHE STRING "Runs the 32-bit test programs" FORCE)
