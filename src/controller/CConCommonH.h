@@ -63,6 +63,9 @@ private:
     void freeList();
     void reportLineError(const char* problem, const char* option, std::uint32_t lineNumber,
                          const char* ending) const;
+    // The controller a line's first argument names; null, reported, when the
+    // line has no arguments or names none.
+    ControllerEntry* namedController(const OptionEntry& line, const char* option, const char* idOption) const;
     bool parseEmulateTracker(const OptionEntry& line);
     bool parseOrder(const OptionEntry& line, bool buttons);
     bool parseValuatorScale(const OptionEntry& line);

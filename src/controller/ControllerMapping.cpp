@@ -1,5 +1,5 @@
 #include "controller/CConCommonH.h"
-#include "controller/SinglePrecision.h"
+#include "support/SinglePrecision.h"
 #include "storage/ByteOrder.h"
 #include "storage/ConData.h"
 #include "storage/TraData.h"
