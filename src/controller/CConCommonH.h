@@ -58,6 +58,18 @@ public:
     std::uint32_t getEmulatedTrackerNumber(std::uint32_t controller) const;
     double getElapsedTime() const { return elapsedTime; }
 
+    // Where a controller goes in the controller storage, both counted from 1:
+    // the entry its device claimed for it, and the number it is published as
+    // (its output number past outputOffset; 0 when that is no storage entry).
+    struct Publication {
+        std::uint32_t entry;
+        std::uint32_t number;
+    };
+    Publication publication(std::uint32_t controller) const;
+    // The number a controller's emulated tracker is published as past the
+    // tracker part's offset; 0 when that is no storage entry.
+    std::uint32_t trackerPublication(std::uint32_t controller, std::uint32_t trackerOffset) const;
+
 private:
     ControllerEntry* entry(std::uint32_t controller) const;
     void freeList();

@@ -180,8 +180,8 @@ bool CQuorlix::setUpTrackerEmulation() {
     traEntry = storage.getTraData(traCommon->outputOffset + 1);
     if (traEntry != nullptr) {
         conCommon->resetEmulatedTracker(1, traEntry, nullptr);
-        const std::uint32_t number = netToHost(traEntry->number) + traCommon->outputOffset;
-        if (number >= 1 && number <= 32) traEntry->number = hostToNet(number);
+        const std::uint32_t number = conCommon->trackerPublication(1, traCommon->outputOffset);
+        if (number != 0) traEntry->number = hostToNet(number);
     } else {
         logger->error("CQuorlix: Could not find tracker data entry.", true);
     }

@@ -2,6 +2,7 @@
 
 #include "platform/WallClock.h"
 #include "storage/ByteOrder.h"
+#include "storage/EntryNumber.h"
 #include "storage/FixedPoint.h"
 
 #include <cstring>
@@ -74,7 +75,7 @@ bool sameConData(const ConData& first, const ConData& second) {
 }
 
 bool markChanged(std::uint8_t* mask, std::uint32_t n) {
-    if (mask == nullptr || n < 1 || n > 32) return false;
+    if (mask == nullptr || !isMaskEntry(n)) return false;
     mask[3 - (n - 1) / 8] |= static_cast<std::uint8_t>(1u << ((n - 1) % 8));
     return true;
 }
