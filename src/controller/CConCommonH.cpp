@@ -35,10 +35,8 @@ CConCommonH::CConCommonH(const CLogH* hostLogger)
       inputConnector(true),
       outputControllerCount(0),
       outputOffset(0),
-      logger(hostLogger != nullptr ? new CLogH(*hostLogger) : new CLogH()),
+      logger(CLogH::ownCopy(hostLogger, "CConCommonH", 3)),
       clockSource(&secondsNow) {
-    if (hostLogger == nullptr) logger->setName("CConCommonH");
-    logger->setOwnDebugLevel(3);
     logger->debug("CConCommonH: \"constructor\" called.", true);
 }
 

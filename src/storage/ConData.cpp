@@ -67,7 +67,7 @@ bool sameConData(const ConData& first, const ConData& second) {
     }
     // The button field has four bytes whatever a record claims.
     for (std::uint32_t j = 1; j <= first.buttonBytes && j <= sizeof first.buttons; ++j) {
-        const std::uint8_t a = j <= first.buttonBytes ? first.buttons[j - 1] : 0;
+        const std::uint8_t a = first.buttons[j - 1];
         const std::uint8_t b = j <= second.buttonBytes ? second.buttons[j - 1] : 0;
         if (a != b) return false;
     }
