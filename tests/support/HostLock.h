@@ -1,10 +1,10 @@
 #pragma once
 
+#include "NativeMutex.h"
 #include "platform/HostMutex.h"
 
-#include <pthread.h>
-
-// The mutex a POSIX host guards a storage with: process-shared and robust.
+// The mutex a host guards a storage with, as the host's system makes it
+// (NativeMutex.h of posix/ or win32/).
 struct HostLock {
     HostLock();
     ~HostLock();
@@ -12,10 +12,7 @@ struct HostLock {
     HostLock& operator=(const HostLock&) = delete;
 
     // What the host puts in the storage's CMutexH.
-    platform::MutexHandle handle() { return &mutex; }
+    platform::MutexHandle handle();
 
-    pthread_mutex_t mutex;
+    NativeMutex mutex;
 };
-
-// Sets up a mutex as a host does: process-shared and robust.
-bool initHostMutex(pthread_mutex_t& mutex);
