@@ -1,6 +1,6 @@
 #include "BenchWand.h"
 
-#include "MemorySerialLine.h"
+#include "MemoryLine.h"
 
 #include <iostream>
 #include <sstream>
@@ -16,7 +16,7 @@ char* BenchWand::keep(const std::string& text) {
 
 BenchWand::BenchWand(const std::vector<std::uint8_t>& lineBytes, const std::vector<std::string>& optionLines)
     : options_() {
-    setMemoryLineBytes(lineBytes);
+    memoryline::repeat(lineBytes);
     options_.deviceName = keep("bench wand");
     for (const std::string& line : optionLines) {
         if (options_.entryCount >= OptionList::kMaxEntries) break;

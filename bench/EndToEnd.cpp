@@ -124,13 +124,19 @@ public:
         }
     }
 
+    // Stopped gently, so the host removes its shared memory.
+    ~Rig() {
+        if (host_) host_->stop();
+        if (sim_) sim_->stop();
+    }
+
     const std::string& error() const { return error_; }
     SharedRecords& records() { return records_; }
     ChildProcess& sim() { return *sim_; }
     ChildProcess& host() { return *host_; }
     // The simulator's write times, once it has ended.
     std::vector<std::int64_t> stamps() {
-        sim_->waitFor(milliseconds(60000));
+        sim_->wait(milliseconds(60000));
         return readStamps(stamps_);
     }
 

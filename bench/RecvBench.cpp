@@ -14,6 +14,20 @@ std::vector<std::uint8_t> operator+(std::vector<std::uint8_t> first, const std::
     return first;
 }
 
+// One recvData call per iteration; `fine` judges each call's result, and the
+// first it refuses ends the run with `error`.
+template <typename Fine>
+void receiveEach(benchmark::State& state, BenchWand& wand, Fine fine, const char* error) {
+    for (auto _ : state) {
+        const std::int32_t result = wand.receive();
+        benchmark::DoNotOptimize(result);
+        if (!fine(result)) {
+            state.SkipWithError(error);
+            break;
+        }
+    }
+}
+
 // The two records alternate, so every call decodes a change and publishes it.
 void BM_RecvDataDecodeAndPublish(benchmark::State& state) {
     BenchWand wand(kButton1 + kButtons2And3);
@@ -21,14 +35,9 @@ void BM_RecvDataDecodeAndPublish(benchmark::State& state) {
         state.SkipWithError("init failed");
         return;
     }
-    for (auto _ : state) {
-        const std::int32_t result = wand.receive();
-        benchmark::DoNotOptimize(result);
-        if (result != 1 || !wand.controllerChanged()) {
-            state.SkipWithError("the record was not published");
-            break;
-        }
-    }
+    receiveEach(
+        state, wand, [&](std::int32_t result) { return result == 1 && wand.controllerChanged(); },
+        "the record was not published");
 }
 BENCHMARK(BM_RecvDataDecodeAndPublish);
 
@@ -39,14 +48,9 @@ void BM_RecvDataUnchangedRecord(benchmark::State& state) {
         state.SkipWithError("init or the first call failed");
         return;
     }
-    for (auto _ : state) {
-        const std::int32_t result = wand.receive();
-        benchmark::DoNotOptimize(result);
-        if (result != 1 || wand.controllerChanged()) {
-            state.SkipWithError("an unchanged record was published");
-            break;
-        }
-    }
+    receiveEach(
+        state, wand, [&](std::int32_t result) { return result == 1 && !wand.controllerChanged(); },
+        "an unchanged record was published");
 }
 BENCHMARK(BM_RecvDataUnchangedRecord);
 
@@ -61,14 +65,7 @@ void BM_RecvDataWithTrackerEmulation(benchmark::State& state) {
         state.SkipWithError("init failed");
         return;
     }
-    for (auto _ : state) {
-        const std::int32_t result = wand.receive();
-        benchmark::DoNotOptimize(result);
-        if (result != 1) {
-            state.SkipWithError("recvData failed");
-            break;
-        }
-    }
+    receiveEach(state, wand, [](std::int32_t result) { return result == 1; }, "recvData failed");
 }
 BENCHMARK(BM_RecvDataWithTrackerEmulation);
 

@@ -69,7 +69,7 @@ device waits in the read, it does not poll.
 ## The plug-in's own work per recvData call
 
 One call reads one whole record from an in-memory line that stands in for the
-system's serial line (\`bench/MemorySerialLine.cpp\`), so the figure is the
+system's serial line (\`tests/doubles/MemoryLine.cpp\`), so the figure is the
 plug-in's work alone: read byte by byte, decode, ramp the valuators, map,
 compare with the last record and, when it changed, publish under the
 storage's mutex. Medians of 5 repetitions.

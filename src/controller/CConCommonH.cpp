@@ -1,5 +1,6 @@
 #include "controller/CConCommonH.h"
 
+#include "storage/EntryNumber.h"
 #include "support/CLogH.h"
 #include "support/Clock.h"
 
@@ -34,10 +35,8 @@ CConCommonH::CConCommonH(const CLogH* hostLogger)
       inputConnector(true),
       outputControllerCount(0),
       outputOffset(0),
-      logger(hostLogger != nullptr ? new CLogH(*hostLogger) : new CLogH()),
+      logger(CLogH::ownCopy(hostLogger, "CConCommonH", 3)),
       clockSource(&secondsNow) {
-    if (hostLogger == nullptr) logger->setName("CConCommonH");
-    logger->setOwnDebugLevel(3);
     logger->debug("CConCommonH: \"constructor\" called.", true);
 }
 
@@ -163,6 +162,14 @@ std::uint32_t CConCommonH::getButtonOrder(std::uint32_t controller, std::uint32_
     const ControllerEntry* e = entry(controller);
     if (e == nullptr || r < 1 || r > ControllerEntry::kMaxButtons) return 0;
     return e->buttonOrder[r - 1];
+}
+
+CConCommonH::Publication CConCommonH::publication(std::uint32_t controller) const {
+    return Publication{outputOffset + controller, entryNumber(getOutputNumber(controller), outputOffset)};
+}
+
+std::uint32_t CConCommonH::trackerPublication(std::uint32_t controller, std::uint32_t trackerOffset) const {
+    return entryNumber(getEmulatedTrackerNumber(controller), trackerOffset);
 }
 
 std::uint32_t CConCommonH::getEmulatedTrackerNumber(std::uint32_t controller) const {

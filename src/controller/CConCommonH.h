@@ -58,11 +58,26 @@ public:
     std::uint32_t getEmulatedTrackerNumber(std::uint32_t controller) const;
     double getElapsedTime() const { return elapsedTime; }
 
+    // Where a controller goes in the controller storage, both counted from 1:
+    // the entry its device claimed for it, and the number it is published as
+    // (its output number past outputOffset; 0 when that is no storage entry).
+    struct Publication {
+        std::uint32_t entry;
+        std::uint32_t number;
+    };
+    Publication publication(std::uint32_t controller) const;
+    // The number a controller's emulated tracker is published as past the
+    // tracker part's offset; 0 when that is no storage entry.
+    std::uint32_t trackerPublication(std::uint32_t controller, std::uint32_t trackerOffset) const;
+
 private:
     ControllerEntry* entry(std::uint32_t controller) const;
     void freeList();
     void reportLineError(const char* problem, const char* option, std::uint32_t lineNumber,
                          const char* ending) const;
+    // The controller a line's first argument names; null, reported, when the
+    // line has no arguments or names none.
+    ControllerEntry* namedController(const OptionEntry& line, const char* option, const char* idOption) const;
     bool parseEmulateTracker(const OptionEntry& line);
     bool parseOrder(const OptionEntry& line, bool buttons);
     bool parseValuatorScale(const OptionEntry& line);

@@ -1,7 +1,8 @@
 #include "controller/CConCommonH.h"
-#include "controller/SinglePrecision.h"
+#include "support/SinglePrecision.h"
 #include "storage/ByteOrder.h"
 #include "storage/ConData.h"
+#include "storage/EntryNumber.h"
 #include "storage/TraData.h"
 
 #include <cmath>
@@ -28,8 +29,8 @@ bool CConCommonH::mapController(std::uint32_t controller, const float* valuators
     for (std::uint32_t r = 1; r <= e->buttonCount && r <= buttonValues; ++r) {
         record.setButton(e->buttonOrder[r - 1], buttons[r - 1]);
     }
-    const std::uint32_t number = e->outputNumber + outputOffset;
-    if (number >= 1 && number <= 32) record.number = hostToNet(number);
+    const std::uint32_t number = publication(controller).number;
+    if (number != 0) record.number = hostToNet(number);
     return true;
 }
 

@@ -1,17 +1,14 @@
 #include "controller/BracketList.h"
 #include "controller/CConCommonH.h"
-#include "controller/SinglePrecision.h"
 #include "support/CLogH.h"
+#include "support/OptionArgs.h"
 #include "support/OptionList.h"
 #include "support/Text.h"
 
-#include <iostream>
-
 namespace {
 
-const char* const kIncomplete = "Incomplete option line found for ";
-const char* const kTooMany = "Too many args found for ";
-const char* const kInvalidArg = "Invalid arg found for ";
+using optionargs::kIncomplete;
+using optionargs::kInvalidArg;
 const char* const kInvalidController = "Invalid controller ID found for ";
 const char* const kInvalidValuator = "Invalid valuator ID found for ";
 
@@ -22,8 +19,18 @@ std::uint32_t readId(const char* text) { return static_cast<std::uint32_t>(parse
 
 void CConCommonH::reportLineError(const char* problem, const char* option, std::uint32_t lineNumber,
                                   const char* ending) const {
-    logger->error("", false);
-    std::cout << problem << option << lineNumber << ending << std::endl;
+    optionargs::reportFault(*logger, "", problem, option, lineNumber, ending);
+}
+
+ControllerEntry* CConCommonH::namedController(const OptionEntry& line, const char* option,
+                                              const char* idOption) const {
+    if (line.usedArgs() == 0) {
+        reportLineError(kIncomplete, option, line.lineNumber, ".");
+        return nullptr;
+    }
+    ControllerEntry* e = entry(readId(line.arg(1)));
+    if (e == nullptr) reportLineError(kInvalidController, idOption, line.lineNumber, ".");
+    return e;
 }
 
 bool CConCommonH::parseOptions(OptionList* list) {
@@ -68,28 +75,17 @@ bool CConCommonH::parseEmulateTracker(const OptionEntry& line) {
     const char* option = "EmulateTracker at line ";
     const char* idOption = "EmulateTracker option at line ";
     const std::uint32_t n = line.usedArgs();
-    if (n == 0) {
-        reportLineError(kIncomplete, option, line.lineNumber, ".");
-        return false;
-    }
+    const ControllerEntry* e = namedController(line, option, idOption);
+    if (e == nullptr) return false;
     const std::uint32_t controller = readId(line.arg(1));
-    const ControllerEntry* e = entry(controller);
-    if (e == nullptr) {
-        reportLineError(kInvalidController, idOption, line.lineNumber, ".");
-        return false;
-    }
     if (n < 2) {
         reportLineError(kIncomplete, option, line.lineNumber, ".");
         return false;
     }
     float initial[TrackerEmulation::kPoseValues] = {};
     readBracketList(line.arg(2), initial, TrackerEmulation::kPoseValues);
-    if (n < 8) {
-        reportLineError(kIncomplete, option, line.lineNumber, ".");
-        return false;
-    }
-    if (n > 9) {
-        reportLineError(kTooMany, option, line.lineNumber, ".");
+    if (const char* problem = optionargs::countProblem(n, 8, 9)) {
+        reportLineError(problem, option, line.lineNumber, ".");
         return false;
     }
     std::uint32_t assignment[TrackerEmulation::kPoseValues];
@@ -116,15 +112,8 @@ bool CConCommonH::parseOrder(const OptionEntry& line, bool buttons) {
     const char* option = "Order at line ";
     const char* idOption = "Order option at line ";
     const std::uint32_t n = line.usedArgs();
-    if (n == 0) {
-        reportLineError(kIncomplete, option, line.lineNumber, ".");
-        return false;
-    }
-    ControllerEntry* e = entry(readId(line.arg(1)));
-    if (e == nullptr) {
-        reportLineError(kInvalidController, idOption, line.lineNumber, ".");
-        return false;
-    }
+    ControllerEntry* e = namedController(line, option, idOption);
+    if (e == nullptr) return false;
     std::uint32_t* table = buttons ? e->buttonOrder : e->valuatorOrder;
     std::uint32_t& count = buttons ? e->buttonCount : e->valuatorCount;
     const std::uint32_t tableSize = buttons ? ControllerEntry::kMaxButtons : ControllerEntry::kMaxValuators;
@@ -164,15 +153,8 @@ bool CConCommonH::parseValuatorScale(const OptionEntry& line) {
     const char* option = "ValuatorScale at line ";
     const char* idOption = "ValuatorScale option at line ";
     const std::uint32_t n = line.usedArgs();
-    if (n == 0) {
-        reportLineError(kIncomplete, option, line.lineNumber, ".");
-        return false;
-    }
-    ControllerEntry* e = entry(readId(line.arg(1)));
-    if (e == nullptr) {
-        reportLineError(kInvalidController, idOption, line.lineNumber, ".");
-        return false;
-    }
+    ControllerEntry* e = namedController(line, option, idOption);
+    if (e == nullptr) return false;
     if (n < 3) {
         reportLineError(kIncomplete, option, line.lineNumber, ".");
         return false;
@@ -186,8 +168,7 @@ bool CConCommonH::parseValuatorScale(const OptionEntry& line) {
             return false;
         }
     } else {
-        scale[2] = toSingle(parseReal(factor));
-        if (scale[2] == 0.0f && beginsWithLetter(factor)) {
+        if (!optionargs::readReal(factor, scale[2])) {
             reportLineError(kInvalidArg, option, line.lineNumber, ".");
             return false;
         }

@@ -4,10 +4,9 @@
 
 #include <cstdint>
 
-// A serial line of the operating system. Every function of this header lives
-// in one source file per system and nowhere else, so that a program may link
-// its own in-memory line instead. A failing function leaves its cause for
-// lastSystemError().
+// A serial line of the operating system (target quorlix_serial_line); a
+// program may link a stand-in target in its place. A failing function leaves
+// its cause for lastSystemError().
 namespace platform {
 
 // Integer-sized handle of an open line.

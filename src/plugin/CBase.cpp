@@ -4,9 +4,7 @@
 
 CBase::CBase(const CLogH* hostLogger)
     : reserved(0), ownsLogger(true), logger(nullptr), inputConnector(true), configureResult(1) {
-    logger = hostLogger != nullptr ? new CLogH(*hostLogger) : new CLogH();
-    if (hostLogger == nullptr) logger->setName("CBase");
-    logger->setOwnDebugLevel(1);
+    logger = CLogH::ownCopy(hostLogger, "CBase", 1);
 }
 
 CBase::~CBase() {

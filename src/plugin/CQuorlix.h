@@ -33,7 +33,6 @@ private:
     // init's steps and recvData's stages.
     std::int32_t initSteps(InitInfo* info);
     bool parseOwnOptions();
-    void reportOptionFault(const char* problem, const char* option, std::uint32_t lineNumber) const;
     bool setUpTrackerEmulation();
     bool claimControllerEntry();
     void prepareControllerRecords();

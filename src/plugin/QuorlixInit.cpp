@@ -6,14 +6,14 @@
 #include "storage/CDataStorage.h"
 #include "support/CConfigH.h"
 #include "support/CLogH.h"
+#include "support/OptionArgs.h"
 #include "support/OptionList.h"
+#include "support/SinglePrecision.h"
 #include "support/Text.h"
 #include "tracker/CTraCommonH.h"
 
-#include <cfloat>
 #include <cstring>
 #include <iostream>
-#include <limits>
 #include <new>
 
 namespace {
@@ -37,14 +37,6 @@ bool replaceText(char*& field, const char* text) {
     delete[] field;
     field = copy;
     return true;
-}
-
-// A rate beyond float's range becomes an infinity rather than an undefined
-// narrowing; the ramps clamp it.
-float toRate(double value) {
-    if (value > FLT_MAX) return std::numeric_limits<float>::infinity();
-    if (value < -FLT_MAX) return -std::numeric_limits<float>::infinity();
-    return static_cast<float>(value);
 }
 
 // Stands in for a host that hands over no option list at all.
@@ -118,11 +110,6 @@ std::int32_t CQuorlix::initSteps(InitInfo* info) {
     return 1;
 }
 
-void CQuorlix::reportOptionFault(const char* problem, const char* option, std::uint32_t lineNumber) const {
-    logger->error("CQuorlix: ", false);
-    std::cout << problem << option << lineNumber << "." << std::endl;
-}
-
 bool CQuorlix::parseOwnOptions() {
     enum class Kind { None, Port, Increment, Decrement };
     bool allValid = true;
@@ -143,16 +130,12 @@ bool CQuorlix::parseOwnOptions() {
         }
         if (kind == Kind::None) continue;
 
-        const char* problem = nullptr;
-        if (entry.usedArgs() == 0) {
-            problem = "Incomplete option line found for ";
-        } else if (entry.usedArgs() > 1) {
-            problem = "Too many args found for ";
-        } else if (kind != Kind::Port && beginsWithLetter(entry.arg(1))) {
-            problem = "Invalid arg found for ";
+        const char* problem = optionargs::countProblem(entry.usedArgs(), 1, 1);
+        if (problem == nullptr && kind != Kind::Port && beginsWithLetter(entry.arg(1))) {
+            problem = optionargs::kInvalidArg;
         }
         if (problem != nullptr) {
-            reportOptionFault(problem, title, entry.lineNumber);
+            optionargs::reportFault(*logger, "CQuorlix: ", problem, title, entry.lineNumber);
             allValid = false;
             continue;
         }
@@ -162,10 +145,10 @@ bool CQuorlix::parseOwnOptions() {
                 if (!replaceText(portName, entry.arg(1))) return false;
                 break;
             case Kind::Increment:
-                valIncrementRate = toRate(parseReal(entry.arg(1)));
+                valIncrementRate = toSingle(parseReal(entry.arg(1)));
                 break;
             case Kind::Decrement:
-                valDecrementRate = toRate(parseReal(entry.arg(1)));
+                valDecrementRate = toSingle(parseReal(entry.arg(1)));
                 decrementRateGiven = true;
                 break;
             case Kind::None:
@@ -197,8 +180,8 @@ bool CQuorlix::setUpTrackerEmulation() {
     traEntry = storage.getTraData(traCommon->outputOffset + 1);
     if (traEntry != nullptr) {
         conCommon->resetEmulatedTracker(1, traEntry, nullptr);
-        const std::uint32_t number = netToHost(traEntry->number) + traCommon->outputOffset;
-        if (number >= 1 && number <= 32) traEntry->number = hostToNet(number);
+        const std::uint32_t number = conCommon->trackerPublication(1, traCommon->outputOffset);
+        if (number != 0) traEntry->number = hostToNet(number);
     } else {
         logger->error("CQuorlix: Could not find tracker data entry.", true);
     }

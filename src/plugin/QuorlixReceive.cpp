@@ -81,11 +81,12 @@ std::int32_t CQuorlix::recvData(std::uint8_t* masks, std::int32_t) {
     conCommon->mapController(1, valuatorValues, static_cast<std::uint32_t>(wandValuatorCount), buttonStates,
                              static_cast<std::uint32_t>(wandButtonCount), conWork);
 
-    // From here on the flag only tells whether publication found its entries.
-    recordComplete = true;
-    if (!sameConData(conLast, conWork) && !publishController(controllerMask)) recordComplete = false;
-    if (traCommon != nullptr && !publishTracker(trackerMask)) recordComplete = false;
-    return recordComplete ? 1 : -1;
+    // An incomplete record still publishes (the ramps move on); the result
+    // says only whether publication found its entries.
+    bool published = true;
+    if (!sameConData(conLast, conWork) && !publishController(controllerMask)) published = false;
+    if (traCommon != nullptr && !publishTracker(trackerMask)) published = false;
+    return published ? 1 : -1;
 }
 
 bool CQuorlix::publishController(std::uint8_t* controllerMask) {
@@ -94,7 +95,8 @@ bool CQuorlix::publishController(std::uint8_t* controllerMask) {
     // then, and the record stays unpublished so the next call tries again.
     if (!storage.lock()) return false;
     bool found = false;
-    conEntry = storage.getConData(conCommon->outputOffset + 1);
+    const CConCommonH::Publication place = conCommon->publication(1);
+    conEntry = storage.getConData(place.entry);
     if (conEntry != nullptr) {
         logger->debug("CQuorlix: ConData storage found", true);
         std::memcpy(conEntry, &conWork, sizeof conWork);
@@ -104,7 +106,7 @@ bool CQuorlix::publishController(std::uint8_t* controllerMask) {
     }
     storage.unlock();
     // The host learns of the change only once the entry is free again.
-    markChanged(controllerMask, conCommon->getOutputNumber(1) + conCommon->outputOffset);
+    markChanged(controllerMask, place.number);
     conLast = conWork;
     return found;
 }
@@ -118,8 +120,8 @@ bool CQuorlix::publishTracker(std::uint8_t* trackerMask) {
     traEntry = storage.getTraData(traCommon->outputOffset + 1);
     if (traEntry != nullptr) {
         logger->debug("CQuorlix: TraData storage found", true);
-        const std::uint32_t number = conCommon->getEmulatedTrackerNumber(1) + traCommon->outputOffset;
-        if (number >= 1 && number <= 32) traWork.number = hostToNet(number);
+        const std::uint32_t number = conCommon->trackerPublication(1, traCommon->outputOffset);
+        if (number != 0) traWork.number = hostToNet(number);
         std::memcpy(traEntry, &traWork, sizeof traWork);
         markChanged(trackerMask, number);
         found = true;

@@ -22,12 +22,8 @@ CRS232H::CRS232H(const CLogH* hostLogger)
       savedAttributes{},
       workingAttributes{},
       logger(nullptr) {
-    logger = hostLogger != nullptr ? new CLogH(*hostLogger) : new CLogH();
-    if (hostLogger == nullptr) {
-        logger->setName("CRS232H");
-        logger->setDebugThreshold(4);
-    }
-    logger->setOwnDebugLevel(3);
+    logger = CLogH::ownCopy(hostLogger, "CRS232H", 3);
+    if (hostLogger == nullptr) logger->setDebugThreshold(4);
     ownsLogger = true;
     logger->debug("CRS232H: \"constructor\" called.", true);
 }
@@ -51,6 +47,7 @@ bool CRS232H::openPort(const char* name) {
     const std::size_t length = std::strlen(name);
     if (length > kMaxNameLength) {
         logger->error("CRS232H: Port name is too long. ", false);
+        // The limit and the length run together ("255300"): the hosts' own text.
         std::cout << kMaxNameLength << length << std::endl;
         return false;
     }

@@ -43,6 +43,7 @@ bool CDataStorage::setTraDataCount(std::uint32_t n) {
 bool CDataStorage::setConDataCount(std::uint32_t n) {
     if (n > kMaxEntries) return refuse("CDataStorage: The new number is too big.");
     if (traData != nullptr) return refuse("CDataStorage: Delete tracker data list first.");
+    // "Datt" is the hosts' own spelling; readers match it.
     if (conData == nullptr || count == nullptr) return refuse("CDataStorage: Datt Storage has not been created yet.");
     if (mutex == nullptr) return refuse("CDataStorage: Mutex has not been set up yet.");
     if (n == 0) return refuse("CDataStorage: the number of data is zero.");

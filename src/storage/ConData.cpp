@@ -2,6 +2,7 @@
 
 #include "platform/WallClock.h"
 #include "storage/ByteOrder.h"
+#include "storage/EntryNumber.h"
 #include "storage/FixedPoint.h"
 
 #include <cstring>
@@ -66,7 +67,7 @@ bool sameConData(const ConData& first, const ConData& second) {
     }
     // The button field has four bytes whatever a record claims.
     for (std::uint32_t j = 1; j <= first.buttonBytes && j <= sizeof first.buttons; ++j) {
-        const std::uint8_t a = j <= first.buttonBytes ? first.buttons[j - 1] : 0;
+        const std::uint8_t a = first.buttons[j - 1];
         const std::uint8_t b = j <= second.buttonBytes ? second.buttons[j - 1] : 0;
         if (a != b) return false;
     }
@@ -74,7 +75,7 @@ bool sameConData(const ConData& first, const ConData& second) {
 }
 
 bool markChanged(std::uint8_t* mask, std::uint32_t n) {
-    if (mask == nullptr || n < 1 || n > 32) return false;
+    if (mask == nullptr || !isMaskEntry(n)) return false;
     mask[3 - (n - 1) / 8] |= static_cast<std::uint8_t>(1u << ((n - 1) % 8));
     return true;
 }

@@ -1,6 +1,7 @@
 #include "storage/TraData.h"
 
 #include "storage/ByteOrder.h"
+#include "storage/EntryNumber.h"
 #include "storage/FixedPoint.h"
 
 namespace {
@@ -15,7 +16,7 @@ float readPose(std::int32_t field) { return decodeFixed(netToHostSigned(field), 
 }  // namespace
 
 bool TraData::setNumber(std::uint32_t n) {
-    if (n < 1 || n > 32) return false;
+    if (!isMaskEntry(n)) return false;
     number = hostToNet(n);
     return true;
 }

@@ -6,9 +6,7 @@
 
 CDynamicLibH::CDynamicLibH(const char* libraryName, const CLogH* givenLogger)
     : moduleHandle(nullptr), ownsLogger(true), logger(nullptr) {
-    logger = givenLogger != nullptr ? new CLogH(*givenLogger) : new CLogH();
-    if (givenLogger == nullptr) logger->setName("CDynamicLibH");
-    logger->setOwnDebugLevel(3);
+    logger = CLogH::ownCopy(givenLogger, "CDynamicLibH", 3);
     logger->debug("CDynamicLibH: \"constructor\" called.", true);
     init(libraryName);
 }

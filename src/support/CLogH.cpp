@@ -54,10 +54,11 @@ bool CLogH::isDebugOn() const {
     return debugLevel != 0 && (debugLevel == ownDebugLevel || debugLevel >= debugThreshold);
 }
 
-bool CLogH::debugPasses() const {
-    if (debugLevel == 0) return false;
-    if (debugLevel != ownDebugLevel && debugLevel < debugThreshold) return false;
-    return true;
+CLogH* CLogH::ownCopy(const CLogH* source, const char* nameWhenNone, std::int32_t ownLevel) {
+    CLogH* copy = source != nullptr ? new CLogH(*source) : new CLogH();
+    if (source == nullptr) copy->setName(nameWhenNone);
+    copy->setOwnDebugLevel(ownLevel);
+    return copy;
 }
 
 void CLogH::info(const char* message, const bool& endLine) const {
@@ -73,7 +74,7 @@ void CLogH::warning(const char* message, const bool& endLine) const {
 }
 
 void CLogH::debug(const char* message, const bool& endLine) const {
-    if (enabled && debugPasses()) write(debugTag, message, endLine);
+    if (enabled && isDebugOn()) write(debugTag, message, endLine);
 }
 
 void CLogH::debugFormat(const char* format, ...) const {
@@ -85,7 +86,7 @@ void CLogH::debugFormat(const char* format, ...) const {
         std::vsnprintf(text, sizeof text, format, args);
         va_end(args);
     }
-    if (!debugPasses()) return;
+    if (!isDebugOn()) return;
     write(debugTag, text, false);
 }
 

@@ -17,6 +17,10 @@ public:
 
     bool isDebugOn() const;
 
+    // The logger a part owns: a copy of the one it was given, or a new one
+    // under `nameWhenNone`, answering debug messages of `ownLevel`.
+    static CLogH* ownCopy(const CLogH* source, const char* nameWhenNone, std::int32_t ownLevel);
+
     void info(const char* message, const bool& endLine) const;
     void error(const char* message, const bool& endLine) const;
     void warning(const char* message, const bool& endLine) const;
@@ -42,7 +46,6 @@ public:
     std::int32_t ownDebugLevel;
 
 private:
-    bool debugPasses() const;
     void write(const char* tag, const char* message, bool endLine) const;
     void writePrefix() const;
 };

@@ -21,9 +21,7 @@ CTraCommonH::CTraCommonH(const CLogH* givenLogger)
       calibArgs{},
       calibArgCount(0),
       logger(nullptr) {
-    logger = givenLogger != nullptr ? new CLogH(*givenLogger) : new CLogH();
-    if (givenLogger == nullptr) logger->setName("CTraCommonH");
-    logger->setOwnDebugLevel(3);
+    logger = CLogH::ownCopy(givenLogger, "CTraCommonH", 3);
     logger->debug("CTraCommonH: \"constructor\" called.", true);
 
     matrixZero(&transmitterOffset);

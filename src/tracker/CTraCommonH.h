@@ -72,7 +72,6 @@ private:
     bool parseOrder(OptionEntry& entry);
     bool parseCaveCoord(OptionEntry& entry);
     bool readTrackerId(const char* text, std::uint32_t& trackerId) const;
-    void reportFault(const char* reason, const char* title, std::uint32_t lineNumber) const;
     void releaseCalibration();
 
     void printMatrixBlock(const TraMatrix& matrix, const char* firstLabel, std::uint32_t trackerId) const;

@@ -1,22 +1,19 @@
 #include "tracker/CTraCommonH.h"
 
 #include "support/CLogH.h"
+#include "support/OptionArgs.h"
 #include "support/OptionList.h"
 #include "support/Text.h"
 #include "tracker/CCalibH.h"
 #include "tracker/TraUnits.h"
 
-#include <cfloat>
-#include <cmath>
 #include <cstring>
-#include <iostream>
-#include <limits>
 
 namespace {
 
-constexpr const char* kIncomplete = "Incomplete option line found for ";
-constexpr const char* kTooMany = "Too many args found for ";
-constexpr const char* kInvalidArg = "Invalid arg found for ";
+using optionargs::kIncomplete;
+using optionargs::kInvalidArg;
+using optionargs::kTooMany;
 constexpr const char* kInvalidTrackerId = "Invalid tracker ID found for ";
 constexpr const char* kInvalidUnit = "Invalid unit found for ";
 constexpr const char* kInvalidString = "Invalid string found for ";
@@ -42,16 +39,23 @@ constexpr OptionName kOptionNames[] = {
     {"cavecoord", 9},         {"cavecoordinates", 9},
 };
 
-// A number argument: strtod of the text, refused only when nothing was read
-// from a text that starts with a letter ("abc"); "-x" and "1a" pass as 0 and 1.
-bool readNumber(const char* text, float& value) {
-    const double converted = parseReal(text);
-    if (converted == 0.0 && beginsWithLetter(text)) return false;
-    // Beyond the float range the conversion itself is undefined: saturate.
-    if (std::isnan(converted) || std::fabs(converted) <= FLT_MAX) {
-        value = static_cast<float>(converted);
-    } else {
-        value = converted > 0.0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
+void reportFault(const CLogH& logger, const char* problem, const char* title, std::uint32_t lineNumber) {
+    optionargs::reportFault(logger, "", problem, title, lineNumber);
+}
+
+// The argument count and the `numbers` number arguments from `first` on, as
+// the transmitter and sensor options share them.
+bool readPoseArgs(const CLogH& logger, const OptionEntry& entry, const char* title, std::uint32_t fewest,
+                  std::uint32_t most, std::uint32_t first, std::uint32_t numbers, float* values) {
+    if (const char* problem = optionargs::countProblem(entry.usedArgs(), fewest, most)) {
+        reportFault(logger, problem, title, entry.lineNumber);
+        return false;
+    }
+    for (std::uint32_t a = 0; a < numbers; ++a) {
+        if (!optionargs::readReal(entry.arg(first + a), values[a])) {
+            reportFault(logger, kInvalidArg, title, entry.lineNumber);
+            return false;
+        }
     }
     return true;
 }
@@ -70,12 +74,6 @@ bool readSwitch(const char* text, bool& value) {
 }
 
 }  // namespace
-
-void CTraCommonH::reportFault(const char* reason, const char* title, std::uint32_t lineNumber) const {
-    logger->error("", false);
-    // Written even with the logger switched off, so a refused line is never silent.
-    std::cout << reason << title << lineNumber << "." << std::endl;
-}
 
 bool CTraCommonH::readTrackerId(const char* text, std::uint32_t& trackerId) const {
     const std::int32_t value = parseInteger(text);
@@ -148,28 +146,15 @@ bool CTraCommonH::parseTransmitterOption(OptionEntry& entry, OptionKind kind, bo
         fewest = most = numbers = 9;
     }
 
-    if (count < fewest) {
-        reportFault(kIncomplete, title, entry.lineNumber);
-        return false;
-    }
-    if (count > most) {
-        reportFault(kTooMany, title, entry.lineNumber);
-        return false;
-    }
     float v[9] = {};
-    for (std::uint32_t a = 0; a < numbers; ++a) {
-        if (!readNumber(entry.arg(a + 1), v[a])) {
-            reportFault(kInvalidArg, title, entry.lineNumber);
-            return false;
-        }
-    }
+    if (!readPoseArgs(*logger, entry, title, fewest, most, 1, numbers, v)) return false;
     // After an earlier fault the line is only checked this far, never applied.
     if (afterFailure) return true;
 
     if (kind == OptionKind::TransmitterOffset) {
         float factor = 1.0f;
         if (count == 4 && !lengthUnitFactor(entry.arg(4), factor)) {
-            reportFault(kInvalidString, title, entry.lineNumber);
+            reportFault(*logger, kInvalidString, title, entry.lineNumber);
             return false;
         }
         const float x = v[0] * factor;
@@ -184,8 +169,8 @@ bool CTraCommonH::parseTransmitterOption(OptionEntry& entry, OptionKind kind, bo
         transmitterOffsetSet = true;
     } else if (kind == OptionKind::TransmitterRotation) {
         float angle = 0.0f;
-        if (!readNumber(entry.arg(4), angle)) {
-            reportFault(kInvalidArg, title, entry.lineNumber);
+        if (!optionargs::readReal(entry.arg(4), angle)) {
+            reportFault(*logger, kInvalidArg, title, entry.lineNumber);
             return false;
         }
         transmitterRotation = matrixRotation(v[0], v[1], v[2], angle);
@@ -203,12 +188,12 @@ bool CTraCommonH::parseSensorOption(OptionEntry& entry, OptionKind kind, bool af
     const char* title = kTitles[static_cast<int>(kind)];
     const std::uint32_t count = entry.usedArgs();
     if (count < 1) {
-        reportFault(kIncomplete, title, entry.lineNumber);
+        reportFault(*logger, kIncomplete, title, entry.lineNumber);
         return false;
     }
     std::uint32_t trackerId = 0;
     if (!readTrackerId(entry.arg(1), trackerId)) {
-        reportFault(kInvalidTrackerId, title, entry.lineNumber);
+        reportFault(*logger, kInvalidTrackerId, title, entry.lineNumber);
         return false;
     }
 
@@ -221,28 +206,15 @@ bool CTraCommonH::parseSensorOption(OptionEntry& entry, OptionKind kind, bool af
         fewest = most = 10;
         numbers = 9;
     }
-    if (count < fewest) {
-        reportFault(kIncomplete, title, entry.lineNumber);
-        return false;
-    }
-    if (count > most) {
-        reportFault(kTooMany, title, entry.lineNumber);
-        return false;
-    }
     float v[9] = {};
-    for (std::uint32_t a = 0; a < numbers; ++a) {
-        if (!readNumber(entry.arg(a + 2), v[a])) {
-            reportFault(kInvalidArg, title, entry.lineNumber);
-            return false;
-        }
-    }
+    if (!readPoseArgs(*logger, entry, title, fewest, most, 2, numbers, v)) return false;
     if (afterFailure) return true;
 
     TraLookupEntry& sensor = lookup[trackerId - 1];
     if (kind == OptionKind::SensorOffset || kind == OptionKind::SensorTranslation) {
         float factor = 1.0f;
         if (count == 5 && !lengthUnitFactor(entry.arg(5), factor)) {
-            reportFault(kInvalidUnit, title, entry.lineNumber);
+            reportFault(*logger, kInvalidUnit, title, entry.lineNumber);
             return false;
         }
         const float x = v[0] * factor;
@@ -261,8 +233,8 @@ bool CTraCommonH::parseSensorOption(OptionEntry& entry, OptionKind kind, bool af
     } else {
         if (kind == OptionKind::SensorRotation) {
             float angle = 0.0f;
-            if (!readNumber(entry.arg(5), angle)) {
-                reportFault(kInvalidArg, title, entry.lineNumber);
+            if (!optionargs::readReal(entry.arg(5), angle)) {
+                reportFault(*logger, kInvalidArg, title, entry.lineNumber);
                 return false;
             }
             sensor.sensorRotation = matrixRotation(v[0], v[1], v[2], angle);
@@ -280,18 +252,18 @@ bool CTraCommonH::parseCalibration(OptionEntry& entry) {
     const char* title = kTitles[static_cast<int>(OptionKind::Calibration)];
     const std::uint32_t count = entry.usedArgs();
     if (count < 1) {
-        reportFault(kIncomplete, title, entry.lineNumber);
+        reportFault(*logger, kIncomplete, title, entry.lineNumber);
         return false;
     }
     // The name buffer names the library that is held, so a refused line must
     // leave it alone: a name that does not fit is refused, not cut.
     const char* name = entry.arg(1);
     if (strnlen(name, kLibraryNameSize) >= kLibraryNameSize) {
-        reportFault(kInvalidArg, title, entry.lineNumber);
+        reportFault(*logger, kInvalidArg, title, entry.lineNumber);
         return false;
     }
     if (count - 1 > kMaxCalibrationArgs) {
-        reportFault(kTooMany, title, entry.lineNumber);
+        reportFault(*logger, kTooMany, title, entry.lineNumber);
         return false;
     }
 
@@ -307,15 +279,14 @@ bool CTraCommonH::parseCalibration(OptionEntry& entry) {
 
 bool CTraCommonH::parseOrder(OptionEntry& entry) {
     if (inputConnector) {
-        logger->error("", false);
-        std::cout << "Can not change the order on input connector at line " << entry.lineNumber << "." << std::endl;
+        reportFault(*logger, "Can not change the order on input connector at line ", "", entry.lineNumber);
         return false;
     }
     const std::uint32_t count = entry.usedArgs() < maxTrackers ? entry.usedArgs() : maxTrackers;
     std::uint32_t ids[OptionEntry::kMaxArgs] = {};
     for (std::uint32_t a = 0; a < count; ++a) {
         if (!readTrackerId(entry.arg(a + 1), ids[a])) {
-            reportFault(kInvalidTrackerId, kTitles[static_cast<int>(OptionKind::Order)], entry.lineNumber);
+            reportFault(*logger, kInvalidTrackerId, kTitles[static_cast<int>(OptionKind::Order)], entry.lineNumber);
             return false;
         }
     }
@@ -331,17 +302,13 @@ bool CTraCommonH::parseCaveCoord(OptionEntry& entry) {
     if (!inputConnector) return true;
     const char* title = kTitles[static_cast<int>(OptionKind::CaveCoord)];
     const std::uint32_t count = entry.usedArgs();
-    if (count < 1) {
-        reportFault(kIncomplete, title, entry.lineNumber);
-        return false;
-    }
-    if (count > 1) {
-        reportFault(kTooMany, title, entry.lineNumber);
+    if (const char* problem = optionargs::countProblem(count, 1, 1)) {
+        reportFault(*logger, problem, title, entry.lineNumber);
         return false;
     }
     bool value = false;
     if (!readSwitch(entry.arg(1), value)) {
-        reportFault(kInvalidString, title, entry.lineNumber);
+        reportFault(*logger, kInvalidString, title, entry.lineNumber);
         return false;
     }
     caveCoordinates = value;

@@ -2,6 +2,7 @@
 // to publish: the wand reports it, publishes nothing in that call, leaves the
 // mutex usable for everyone, and publishes on the next call.
 #include "DeadOwner.h"
+#include "TextContains.h"
 #include "WandHost.h"
 #include "storage/ByteOrder.h"
 
@@ -16,8 +17,6 @@
 #include <thread>
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // Holds the mutex from its own thread, then ends without unlocking it once
 // told to, while the device is (very likely) already waiting.

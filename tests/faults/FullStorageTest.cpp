@@ -1,6 +1,7 @@
 // Storages that already hold 32 entries of other devices: the wand claims
 // nothing beyond them, says so, and never writes past the last entry.
 #include "WandHost.h"
+#include "TextContains.h"
 #include "storage/ByteOrder.h"
 
 #include <gtest/gtest.h>
@@ -11,8 +12,6 @@
 #include <vector>
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The host's 32 records of one kind, each filled with a mark of its own,
 // followed by one more record as a guard: whatever the device writes past the

@@ -1,6 +1,7 @@
 // The line hangs up in the middle of a record and later comes back under the
 // same name, as a pulled and re-plugged adapter does.
 #include "SwappableLine.h"
+#include "TextContains.h"
 #include "WandHost.h"
 
 #include <gtest/gtest.h>
@@ -10,15 +11,6 @@
 
 namespace {
 
-std::set<int> pressed(const WandHost& host, std::uint32_t entry = 1) {
-    std::set<int> result;
-    for (std::uint32_t b = 1; b <= 32; ++b) {
-        if (host.button(entry, b)) result.insert(static_cast<int>(b));
-    }
-    return result;
-}
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 class HangUp : public ::testing::Test {
 protected:

@@ -69,3 +69,11 @@ std::vector<std::uint8_t> keyRecord(const std::vector<std::uint8_t>& body, std::
     bytes.push_back(0x8F);
     return bytes;
 }
+
+std::set<int> pressed(const WandHost& host, std::uint32_t entry) {
+    std::set<int> result;
+    for (std::uint32_t b = 1; b <= 32; ++b) {
+        if (host.button(entry, b)) result.insert(static_cast<int>(b));
+    }
+    return result;
+}

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <set>
 #include <vector>
 
 extern "C" CBase* createDev(OptionList* config, CLogH* hostLogger);
@@ -16,6 +17,11 @@ extern "C" bool deleteDev(CBase* device);
 // A host for one wand: its option lines, logger, storages, keep-running flag
 // and change masks, and the wand's end of a pseudo-terminal line. Everything
 // the device writes to standard output is captured.
+class WandHost;
+
+// The buttons a controller entry shows pressed.
+std::set<int> pressed(const WandHost& host, std::uint32_t entry = 1);
+
 class WandHost {
 public:
     // debugLevel 1 shows the device's own DEBUG lines (its own level is 1).

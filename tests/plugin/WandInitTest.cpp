@@ -1,4 +1,5 @@
 #include "WandHost.h"
+#include "TextContains.h"
 #include "storage/ByteOrder.h"
 
 #include <gtest/gtest.h>
@@ -6,8 +7,6 @@
 #include <string>
 
 namespace {
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 std::string reportLine(const std::string& label, const std::string& value) {
     return "HOST: INFO: " + label + value + "\n";

@@ -1,4 +1,6 @@
 #include "WandHost.h"
+#include "TextContains.h"
+#include "DeadOwner.h"
 #include "storage/ByteOrder.h"
 
 #include <gtest/gtest.h>
@@ -17,16 +19,6 @@
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
-std::set<int> pressedButtons(const WandHost& host, std::uint32_t entry = 1) {
-    std::set<int> result;
-    for (std::uint32_t b = 1; b <= 32; ++b) {
-        if (host.button(entry, b)) result.insert(static_cast<int>(b));
-    }
-    return result;
-}
 
 // A started wand on its pty; options beyond the port as given.
 class Receive : public ::testing::Test {
@@ -64,7 +56,7 @@ TEST_F(Receive, WireRecordsDecodeToTheirButtons) {
     for (const auto& record : records) {
         host.send(record.bytes);
         EXPECT_EQ(host.recv(), 1);
-        EXPECT_EQ(pressedButtons(host), record.pressed) << "record starting " << int(record.bytes[0]);
+        EXPECT_EQ(pressed(host), record.pressed) << "record starting " << int(record.bytes[0]);
         EXPECT_EQ(host.controllerChanged(1), record.pressed != before || &record == &records[0]);
         before = record.pressed;
     }
@@ -81,11 +73,11 @@ TEST_F(Receive, OnlyTheFirst1024BodyBytesCountAndTheRestIsConsumed) {
     record.push_back(0x8F);
     host.send(record);
     EXPECT_EQ(host.recv(), 1);
-    EXPECT_EQ(pressedButtons(host), (std::set<int>{2, 3}));
+    EXPECT_EQ(pressed(host), (std::set<int>{2, 3}));
     // The next record starts right after the long one's terminator.
     host.send({0x80, 0x00, 0x0C, 0x8F});
     EXPECT_EQ(host.recv(), 1);
-    EXPECT_EQ(pressedButtons(host), std::set<int>{6});
+    EXPECT_EQ(pressed(host), std::set<int>{6});
 }
 
 TEST_F(Receive, RecordCutOffByTheTimeOutIsDroppedWhole) {
@@ -93,14 +85,14 @@ TEST_F(Receive, RecordCutOffByTheTimeOutIsDroppedWhole) {
     ASSERT_EQ(host.recv(), 1);
     host.send({0x80, 0x13, 0x00});
     EXPECT_EQ(host.recv(), 1);
-    EXPECT_EQ(pressedButtons(host), std::set<int>{1});
+    EXPECT_EQ(pressed(host), std::set<int>{1});
 }
 
 TEST_F(Receive, SilentLineReturnsOneAndKeepsTheButtons) {
     host.send({0x80, 0x01, 0x10, 0x8F});
     ASSERT_EQ(host.recv(), 1);
     EXPECT_EQ(host.recv(), 1);
-    EXPECT_EQ(pressedButtons(host), std::set<int>{1});
+    EXPECT_EQ(pressed(host), std::set<int>{1});
     EXPECT_TRUE(host.masksClear());
 }
 
@@ -152,7 +144,7 @@ TEST_F(Receive, KeepRunningFlagZeroOnEntryReadsNothing) {
     EXPECT_EQ(host.pending(), 4);
     host.runFlag = 1;
     EXPECT_EQ(host.recv(), 1);
-    EXPECT_EQ(pressedButtons(host), std::set<int>{1});
+    EXPECT_EQ(pressed(host), std::set<int>{1});
 }
 
 // Bytes keep coming, so only the flag can end the call.
@@ -190,7 +182,7 @@ TEST_F(Receive, KeepRunningFlagClearedInsideABodyEndsTheCall) {
     host.send({0x80, 0x01, 0x10, 0x8F});
     ASSERT_EQ(host.recv(), 1);
     clearFlagWhileBytesFlow(host, {0x80}, 0x13);
-    EXPECT_EQ(pressedButtons(host), std::set<int>{1});
+    EXPECT_EQ(pressed(host), std::set<int>{1});
 }
 
 TEST_F(Receive, HungUpLineFailsEveryCall) {
@@ -200,26 +192,6 @@ TEST_F(Receive, HungUpLineFailsEveryCall) {
         EXPECT_EQ(host.recv(), -1);
         EXPECT_TRUE(contains(host.output(), "HOST: ERROR: CQuorlix: Reading a byte failed.\n")) << host.output();
     }
-}
-
-// Some runtimes (qemu's user mode among them) never report a dead owner: a
-// wait on a mutex abandoned there would not end.
-bool deadOwnersAreDetected() {
-    static const bool detected = [] {
-        pthread_mutex_t probe;
-        if (!initHostMutex(probe)) return false;
-        std::thread([&probe] { pthread_mutex_lock(&probe); }).join();
-        timespec until{};
-        clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_sec += 2;
-        const int result = pthread_mutex_timedlock(&probe, &until);
-        if (result != EOWNERDEAD) return false;  // the probe stays locked; leave it
-        pthread_mutex_consistent(&probe);
-        pthread_mutex_unlock(&probe);
-        pthread_mutex_destroy(&probe);
-        return true;
-    }();
-    return detected;
 }
 
 TEST_F(Receive, AbandonedStorageMutexLeavesTheEntryAloneUntilTheNextCall) {
@@ -336,7 +308,7 @@ TEST_F(ReceiveDebug, TextRecordIsShownAndLeavesTheButtons) {
     EXPECT_EQ(host.output(),
               "HOST: DEBUG: CQuorlix: \"recvData\" called.\n"
               "HOST: DEBUG: CQuorlix: text/ACK record: OK\n");
-    EXPECT_EQ(pressedButtons(host), std::set<int>{1});
+    EXPECT_EQ(pressed(host), std::set<int>{1});
 }
 
 TEST_F(ReceiveDebug, FullTextBodyIsShownUpToItsStoredLength) {

@@ -1,4 +1,5 @@
 #include "CaptureStdout.h"
+#include "DeadOwner.h"
 #include "TestStorages.h"
 
 #include <gtest/gtest.h>
@@ -10,28 +11,6 @@
 #include <thread>
 
 namespace {
-
-// Some runtimes (qemu's user mode among them) cannot tell that an owner
-// died; a wait on such a mutex would never end.
-bool deadOwnersAreDetected() {
-    static const bool detected = [] {
-        pthread_mutex_t probe;
-        if (!initHostMutex(probe)) return false;
-        std::thread([&probe] { pthread_mutex_lock(&probe); }).join();
-        timespec until{};
-        clock_gettime(CLOCK_REALTIME, &until);
-        until.tv_sec += 2;
-        const int result = pthread_mutex_timedlock(&probe, &until);
-        if (result == EOWNERDEAD) {
-            pthread_mutex_consistent(&probe);
-            pthread_mutex_unlock(&probe);
-            pthread_mutex_destroy(&probe);
-        }
-        // Otherwise the probe stays locked by a dead thread; leave it alone.
-        return result == EOWNERDEAD;
-    }();
-    return detected;
-}
 
 TEST(HostMutex, ContendedLockKeepsUpdatesWhole) {
     TestStorages host;

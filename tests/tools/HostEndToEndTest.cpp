@@ -1,6 +1,7 @@
 // quorlix-host and quorlix-sim as a user runs them: real programs, a real
 // pseudo-terminal, the plug-in loaded from the build.
 #include "ChildProcess.h"
+#include "TempDir.h"
 
 #include <gtest/gtest.h>
 

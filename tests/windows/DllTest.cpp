@@ -1,6 +1,7 @@
 // quorlix.dll as a Windows host drives it: loaded with LoadLibraryA, fed
 // option lines and storages with Win32 mutexes, reading the wand on a COM port.
 #include "ComPair.h"
+#include "TextContains.h"
 #include "TestStorages.h"
 #include "PluginDll.h"
 #include "ProcessOutput.h"
@@ -22,8 +23,6 @@ using Bytes = std::vector<std::uint8_t>;
 const Bytes kButton1 = {0x80, 0x01, 0x10, 0x8F};
 const Bytes kNothingPressed = {0x80, 0x00, 0x00, 0x8F};
 const Bytes kButton10 = {0x80, 0x06, 0x00, 0x8F};  // raises valuator 1
-
-bool contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 // The system's text after a message prefix: present, one line, no CR.
 ::testing::AssertionResult systemTextFollows(const std::string& output, const std::string& prefix) {

@@ -13,3 +13,5 @@ bool initHostMutex(pthread_mutex_t& mutex) {
 HostLock::HostLock() { initHostMutex(mutex); }
 
 HostLock::~HostLock() { pthread_mutex_destroy(&mutex); }
+
+platform::MutexHandle HostLock::handle() { return &mutex; }

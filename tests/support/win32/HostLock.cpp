@@ -16,3 +16,5 @@ bool mutexIsFree(HANDLE mutex) {
     }).join();
     return result == WAIT_OBJECT_0;
 }
+
+platform::MutexHandle HostLock::handle() { return mutex; }

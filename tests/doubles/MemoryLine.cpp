@@ -1,6 +1,5 @@
-// The platform/SerialLine.h functions over bytes held in memory. Defining
-// them here keeps the system's serial line (and every real device) out of
-// the fuzz targets.
+// The platform/SerialLine.h functions over bytes held in memory: what the
+// quorlix_memory_line target gives a program in place of quorlix_serial_line.
 #include "MemoryLine.h"
 
 #include "platform/SerialLine.h"
@@ -13,6 +12,8 @@ namespace {
 const std::uint8_t* served = nullptr;
 std::size_t servedSize = 0;
 std::size_t position = 0;
+std::vector<std::uint8_t> repeated;
+bool looping = false;
 std::size_t failurePosition = memoryline::kNever;
 std::size_t flagPosition = memoryline::kNever;
 std::int32_t* hostFlag = nullptr;
@@ -28,9 +29,16 @@ void serve(const std::uint8_t* bytes, std::size_t size) {
     served = bytes;
     servedSize = bytes != nullptr ? size : 0;
     position = 0;
+    looping = false;
     failurePosition = kNever;
     flagPosition = kNever;
     hostFlag = nullptr;
+}
+
+void repeat(const std::vector<std::uint8_t>& bytes) {
+    repeated = bytes;
+    serve(repeated.data(), repeated.size());
+    looping = true;
 }
 
 void failReadAt(std::size_t at) { failurePosition = at; }
@@ -77,6 +85,7 @@ bool readSerialLine(SerialHandle, void* buffer, std::uint32_t count, std::uint32
             return false;
         }
         out[bytesRead++] = served[position++];
+        if (looping && position == servedSize) position = 0;
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -8,18 +9,23 @@
 #include <thread>
 #include <vector>
 
+#include <spawn.h>
 #include <sys/types.h>
 
-// A program of this build run as a child, its output collected as it comes.
-// Under an emulator (32-bit builds on a 64-bit kernel) it runs through it.
+// A program of this build run as a child, its output collected as it comes,
+// or written to a file for a long measurement. Under an emulator (32-bit
+// builds on a 64-bit kernel) it runs through it.
 class ChildProcess {
 public:
     explicit ChildProcess(std::vector<std::string> argv);
+    // Standard output and error both go to `outputFile`; nothing is collected.
+    ChildProcess(std::vector<std::string> argv, const std::string& outputFile);
     ~ChildProcess();
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     bool started() const { return pid_ > 0; }
+    bool running();
 
     // Waits until a line of standard output satisfies `match` (true) or
     // `limit` passes (false). Lines seen are kept. `match` runs under the
@@ -39,8 +45,14 @@ public:
     // The exit status, or -1 when it is still running after `limit` (-2 when
     // it ended by a signal).
     int wait(std::chrono::milliseconds limit);
+    // SIGTERM, then SIGKILL if it has not ended within `grace`; as wait.
+    int stop(std::chrono::milliseconds grace = std::chrono::milliseconds(3000));
+    // CPU time of all its threads so far, nanoseconds (the scheduler's own
+    // account); -1 when the system does not tell.
+    std::int64_t cpuNanoseconds() const;
 
 private:
+    void spawn(std::vector<std::string> argv, posix_spawn_file_actions_t& actions);
     void collect(int out, int err);
     bool waitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit);
 
@@ -58,15 +70,3 @@ private:
 // The emulator's command words, empty for native builds.
 std::vector<std::string> emulatorWords();
 bool underEmulator();
-
-// A new empty directory for one test, removed with what it holds.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return path_; }
-    std::string file(const std::string& name, const std::string& content) const;
-
-private:
-    std::string path_;
-};

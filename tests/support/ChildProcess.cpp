@@ -4,9 +4,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -33,8 +33,6 @@ std::vector<std::string> emulatorWords() {
 bool underEmulator() { return !emulatorWords().empty(); }
 
 ChildProcess::ChildProcess(std::vector<std::string> argv) {
-    std::vector<std::string> words = emulatorWords();
-    words.insert(words.end(), argv.begin(), argv.end());
     int out[2], err[2];
     if (pipe(out) != 0 || pipe(err) != 0) return;
     posix_spawn_file_actions_t actions;
@@ -46,14 +44,30 @@ ChildProcess::ChildProcess(std::vector<std::string> argv) {
     posix_spawn_file_actions_addclose(&actions, err[0]);
     posix_spawn_file_actions_addclose(&actions, out[1]);
     posix_spawn_file_actions_addclose(&actions, err[1]);
+    spawn(std::move(argv), actions);
+    ::close(out[1]);
+    ::close(err[1]);
+    reader_ = std::thread(&ChildProcess::collect, this, out[0], err[0]);
+}
+
+ChildProcess::ChildProcess(std::vector<std::string> argv, const std::string& outputFile) {
+    closed_ = true;  // no pipes to drain
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    spawn(std::move(argv), actions);
+}
+
+void ChildProcess::spawn(std::vector<std::string> argv, posix_spawn_file_actions_t& actions) {
+    std::vector<std::string> words = emulatorWords();
+    words.insert(words.end(), argv.begin(), argv.end());
     std::vector<char*> args;
     for (std::string& w : words) args.push_back(&w[0]);
     args.push_back(nullptr);
     if (posix_spawnp(&pid_, args[0], &actions, nullptr, args.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(err[1]);
-    reader_ = std::thread(&ChildProcess::collect, this, out[0], err[0]);
 }
 
 ChildProcess::~ChildProcess() {
@@ -145,6 +159,39 @@ std::string ChildProcess::outputText() {
     return out_;
 }
 
+bool ChildProcess::running() { return pid_ > 0 && !reaped_ && wait(std::chrono::milliseconds(0)) == -1; }
+
+int ChildProcess::stop(std::chrono::milliseconds grace) {
+    if (!running()) return pid_ > 0 ? status_ : -1;
+    ::kill(pid_, SIGTERM);
+    if (wait(grace) == -1) {
+        ::kill(pid_, SIGKILL);
+        wait(std::chrono::seconds(5));
+    }
+    return status_;
+}
+
+std::int64_t ChildProcess::cpuNanoseconds() const {
+    if (pid_ <= 0) return -1;
+    const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+    DIR* dir = ::opendir(tasks.c_str());
+    if (dir == nullptr) return -1;
+    std::int64_t total = 0;
+    bool any = false;
+    while (const dirent* task = ::readdir(dir)) {
+        if (task->d_name[0] == '.') continue;
+        // First field: time spent on a CPU, in nanoseconds.
+        std::ifstream schedstat(tasks + "/" + task->d_name + "/schedstat");
+        std::int64_t onCpu = 0;
+        if (schedstat >> onCpu) {
+            total += onCpu;
+            any = true;
+        }
+    }
+    ::closedir(dir);
+    return any ? total : -1;
+}
+
 void ChildProcess::signal(int number) {
     if (pid_ > 0 && !reaped_) ::kill(pid_, number);
 }
@@ -166,23 +213,4 @@ int ChildProcess::wait(std::chrono::milliseconds limit) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
     return status_;
-}
-
-TempDir::TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/quorlix-e2e-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) != nullptr) path_ = buffer.data();
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-}
-
-std::string TempDir::file(const std::string& name, const std::string& content) const {
-    std::string path = path_ + "/" + name;
-    std::ofstream(path) << content;
-    return path;
 }

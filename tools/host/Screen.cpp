@@ -1,0 +1,80 @@
+#include "Screen.h"
+
+#include "DeviceRunner.h"
+#include "LogCapture.h"
+#include "WriteAll.h"
+
+#include <cstdio>
+#include <iostream>
+
+namespace host {
+
+Screen::Screen(HostOptions::View view, int fd, LiveModel& model, LogCapture* capture, std::string title,
+               const std::vector<std::unique_ptr<DeviceRunner>>& runners)
+    : view_(view), fd_(fd), model_(model), capture_(capture), title_(std::move(title)), runners_(runners) {
+    if (view_ == HostOptions::View::live) writeAll(fd_, "\x1b[?25l\x1b[2J");
+}
+
+void Screen::tick() {
+    auto now = std::chrono::steady_clock::now();
+    std::vector<DeviceLine> lines = deviceLines(now);
+    bool changed = false;
+    std::vector<LiveModel::Entry> entries = model_.entries(changed);
+    if (view_ == HostOptions::View::plain) {
+        // A plain stream gets a block only when something changed, at most once a second.
+        if (!changed && !pendingPlain_) return;
+        pendingPlain_ = true;
+        if (now - lastPlain_ < std::chrono::seconds(1)) return;
+        lastPlain_ = now;
+        pendingPlain_ = false;
+    } else if (view_ != HostOptions::View::live) {
+        return;
+    }
+    draw(lines, entries);
+}
+
+void Screen::finish() {
+    bool changed = false;
+    std::vector<LiveModel::Entry> entries = model_.entries(changed);
+    if (view_ == HostOptions::View::live || (view_ == HostOptions::View::plain && (changed || pendingPlain_)))
+        draw(deviceLines(std::chrono::steady_clock::now()), entries);
+    if (view_ == HostOptions::View::live) writeAll(fd_, "\x1b[?25h");
+}
+
+std::vector<DeviceLine> Screen::deviceLines(std::chrono::steady_clock::time_point now) {
+    std::vector<DeviceLine> lines;
+    for (const auto& r : runners_) {
+        const DeviceStats& s = r->stats();
+        DeviceLine d;
+        d.name = r->name();
+        d.port = r->port();
+        d.state = stateName(s.state.load());
+        d.records = s.records.load();
+        d.bytes = s.bytes.load();
+        d.changes = s.changes.load();
+        d.errors = s.errors.load();
+        d.reconnects = s.reconnects.load();
+        d.lastChangeUs = s.lastChangeUs.load();
+        d.recordsPerSecond = rates_[r->name()].update(d.records, now);
+        lines.push_back(d);
+    }
+    return lines;
+}
+
+void Screen::draw(const std::vector<DeviceLine>& devices, const std::vector<LiveModel::Entry>& entries) {
+    ScreenFrame frame;
+    frame.title = title_;
+    frame.devices = devices;
+    frame.entries = entries;
+    if (capture_ != nullptr) frame.log = capture_->latest();
+    std::string text = screenText(renderFrame(frame), view_ == HostOptions::View::live);
+    if (view_ == HostOptions::View::plain) {
+        std::cout.flush();
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        std::fflush(stdout);
+    } else {
+        writeAll(fd_, text);
+    }
+}
+
+}  // namespace host

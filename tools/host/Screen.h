@@ -1,0 +1,46 @@
+#pragma once
+
+#include "HostOptions.h"
+#include "LiveModel.h"
+#include "RateMeter.h"
+#include "ScreenView.h"
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host {
+
+class DeviceRunner;
+class LogCapture;
+
+// The view the terminal shows, redrawn while the devices run.
+class Screen {
+public:
+    Screen(HostOptions::View view, int fd, LiveModel& model, LogCapture* capture, std::string title,
+           const std::vector<std::unique_ptr<DeviceRunner>>& runners);
+
+    // A redraw as the view wants one: a live view each time, a plain stream
+    // when something changed, at most once a second.
+    void tick();
+    // The last frame, and the terminal's cursor back.
+    void finish();
+
+private:
+    std::vector<DeviceLine> deviceLines(std::chrono::steady_clock::time_point now);
+    void draw(const std::vector<DeviceLine>& devices, const std::vector<LiveModel::Entry>& entries);
+
+    HostOptions::View view_;
+    int fd_;
+    LiveModel& model_;
+    LogCapture* capture_;
+    std::string title_;
+    const std::vector<std::unique_ptr<DeviceRunner>>& runners_;
+    std::map<std::string, RateMeter> rates_;
+    std::chrono::steady_clock::time_point lastPlain_{};
+    bool pendingPlain_ = false;
+};
+
+}  // namespace host

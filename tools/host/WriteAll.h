@@ -1,0 +1,10 @@
+#pragma once
+
+#include <string>
+
+namespace host {
+
+// Writes the whole text to a file descriptor, giving up on the first failed write.
+void writeAll(int fd, const std::string& text);
+
+}  // namespace host
