@@ -3,6 +3,7 @@
 #include "ConfigReader.h"
 #include "DeviceRunner.h"
 #include "HostLog.h"
+#include "ProcessInfo.h"
 #include "JsonFeed.h"
 #include "LiveModel.h"
 #include "LogCapture.h"
@@ -12,8 +13,11 @@
 #include "SharedStorages.h"
 #include "ChildProgram.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <map>
@@ -36,6 +40,10 @@
 namespace host {
 
 namespace {
+
+// How long the devices get to return after a stop; within the two seconds a
+// user or a service manager waits.
+constexpr std::chrono::milliseconds kStopWithin{1500};
 
 // Listeners for views that need no record: the devices still run.
 class NoListener : public ChangeListener {
@@ -68,6 +76,8 @@ public:
         std::vector<DeviceLine> lines = deviceLines(now);
         bool changed = false;
         std::vector<LiveModel::Entry> entries = model_.entries(changed);
+        changed = changed || warningsChanged_;
+        warningsChanged_ = false;
         if (view_ == HostOptions::View::plain) {
             // A plain stream gets a block only when something changed, at most once a second.
             if (!changed && !pendingPlain_) return;
@@ -80,6 +90,14 @@ public:
         }
         draw(lines, entries);
     }
+
+    // Lines about trouble the devices cannot report themselves.
+    void setWarnings(std::vector<std::string> warnings) {
+        if (warnings != warnings_) warningsChanged_ = true;
+        warnings_ = std::move(warnings);
+    }
+    // The errno of a failed write of the plain view (EPIPE: nobody reads it), or 0.
+    int failure() const { return failure_; }
 
     void finish() {
         bool changed = false;
@@ -115,12 +133,15 @@ private:
         frame.title = title_;
         frame.devices = devices;
         frame.entries = entries;
+        frame.warnings = warnings_;
         if (capture_ != nullptr) frame.log = capture_->latest();
         std::string text = screenText(renderFrame(frame), view_ == HostOptions::View::live);
         if (view_ == HostOptions::View::plain) {
+            if (failure_ != 0) return;
             std::cout.flush();
-            std::fwrite(text.data(), 1, text.size(), stdout);
-            std::fflush(stdout);
+            errno = 0;
+            if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+                failure_ = errno != 0 ? errno : EIO;
         } else {
             writeAll(fd_, text);
         }
@@ -135,7 +156,57 @@ private:
     std::map<std::string, RateMeter> rates_;
     std::chrono::steady_clock::time_point lastPlain_{};
     bool pendingPlain_ = false;
+    std::vector<std::string> warnings_;
+    bool warningsChanged_ = false;
+    int failure_ = 0;
 };
+
+// Notices a storage lock that another process keeps for longer than a
+// second: the devices cannot publish meanwhile.
+class LockWatch {
+public:
+    explicit LockWatch(const SharedStorages& storages) : storages_(storages) {}
+
+    std::vector<std::string> warnings(std::chrono::steady_clock::time_point now) {
+        std::vector<std::string> lines;
+        std::map<std::string, Held> still;
+        for (const SharedStorages::HeldLock& lock : storages_.locksHeldElsewhere()) {
+            Held held = {lock.holder, now, false};
+            auto before = held_.find(lock.kind);
+            if (before != held_.end() && before->second.holder == lock.holder) held = before->second;
+            auto seconds = std::chrono::duration_cast<std::chrono::seconds>(now - held.since).count();
+            if (seconds >= 1) {
+                std::string who = lock.holder > 0 ? describeProcess(lock.holder) : "another process";
+                std::string line = std::string("the ") + lock.kind + " lock is held by " + who + " for " +
+                                   std::to_string(seconds) + " s; the devices wait for it";
+                lines.push_back(line);
+                if (!held.told) hostMessage(std::string("the ") + lock.kind + " lock is held by " + who +
+                                            " for more than a second; the devices wait for it");
+                held.told = true;
+            }
+            still[lock.kind] = held;
+        }
+        held_ = std::move(still);
+        return lines;
+    }
+
+private:
+    struct Held {
+        pid_t holder;
+        std::chrono::steady_clock::time_point since;
+        bool told;
+    };
+    const SharedStorages& storages_;
+    std::map<std::string, Held> held_;
+};
+
+// Why the output stopped, for the status: a reader that went away (EPIPE) is
+// a normal end, as for any filter.
+int outputStatus(int failure) {
+    if (failure == EPIPE) return 0;
+    hostMessage(std::string("standard output: ") + std::strerror(failure));
+    return 1;
+}
 
 std::string summary(const std::vector<std::unique_ptr<DeviceRunner>>& runners) {
     std::uint64_t records = 0, changes = 0, errors = 0;
@@ -177,6 +248,9 @@ int runHost(const HostOptions& options) {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    // A closed terminal or SSH session, and Ctrl-\, end the host as cleanly.
+    sigaddset(&stopSignals, SIGHUP);
+    sigaddset(&stopSignals, SIGQUIT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -221,10 +295,12 @@ int runHost(const HostOptions& options) {
         dup2(STDERR_FILENO, STDOUT_FILENO);
     }
     std::unique_ptr<ChangeListener> listener;
+    JsonFeed* json = nullptr;
     LiveModel model;
     ChangeListener* target = &model;
     if (view == HostOptions::View::json) {
-        listener.reset(new JsonFeed(jsonFd));
+        json = new JsonFeed(jsonFd);
+        listener.reset(json);
         target = listener.get();
     } else if (view == HostOptions::View::none) {
         listener.reset(new NoListener());
@@ -260,32 +336,61 @@ int runHost(const HostOptions& options) {
                         (storages->shmName().empty() ? "private" : "in " + storages->shmName()) +
                         "   Ctrl-C stops";
     Screen screen(view, screenFd, model, capture.get(), title, runners);
-    if (status == 0) {
+    std::vector<std::string> stuck;
+    const bool devicesStarted = status == 0;
+    if (devicesStarted) {
         for (auto& r : runners) r->start();
+        LockWatch locks(*storages);
         auto started = std::chrono::steady_clock::now();
         for (;;) {
             timespec wait{0, 100 * 1000 * 1000};
             int signal = sigtimedwait(&stopSignals, nullptr, &wait);
-            if (signal == SIGINT || signal == SIGTERM) break;
+            if (signal > 0) break;
             if (options.duration > 0 &&
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() >= options.duration)
                 break;
             if (options.config.empty() && options.port.empty() && sim.finished()) break;
+            int failure = json != nullptr ? json->failure() : screen.failure();
+            if (failure != 0) {
+                status = outputStatus(failure);
+                break;
+            }
+            screen.setWarnings(locks.warnings(std::chrono::steady_clock::now()));
             screen.tick();
         }
         __atomic_store_n(&runFlag, 0, __ATOMIC_RELAXED);
-        for (auto& r : runners) r->join();
+        // Every device returns within a read time-out, unless it is blocked
+        // in a storage lock that some other program keeps: such a device is
+        // named and left behind, so that the host still stops.
+        auto deadline = std::chrono::steady_clock::now() + kStopWithin;
+        for (auto& r : runners) {
+            if (!r->joinBefore(deadline))
+                stuck.push_back(r->name() + ": did not stop within " + std::to_string(kStopWithin.count()) +
+                                " ms: " + r->whyStuck());
+        }
     } else {
         __atomic_store_n(&runFlag, 0, __ATOMIC_RELAXED);
     }
+    if (!stuck.empty()) {
+        // A stuck thread still uses the plug-in and the storages: nothing is
+        // torn down under it. The name is given up, the terminal put back.
+        screen.finish();
+        sim.terminate();
+        if (capture) capture->stop();
+        storages->release();
+        for (const std::string& message : stuck) hostMessage(message);
+        hostMessage("stopped without the devices above; their threads end with the host");
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
     std::cout.flush();
-    if (status == 0) screen.finish();
+    if (devicesStarted) screen.finish();
     std::string line = "quorlix-host: " + summary(runners) + "\n";
     runners.clear();
     sim.terminate();
     if (capture) capture->stop();
     storages.reset();
-    if (status == 0) writeAll(view == HostOptions::View::json ? STDERR_FILENO : STDOUT_FILENO, line);
+    if (devicesStarted) writeAll(view == HostOptions::View::json ? STDERR_FILENO : STDOUT_FILENO, line);
     else hostMessage("a device could not be started; nothing runs (--keep-going runs the others)");
     if (jsonFd >= 0) ::close(jsonFd);
     return status;
