@@ -1,3 +1,4 @@
+#include "LogCapture.h"
 #include "PluginLogger.h"
 #include "RateMeter.h"
 #include "RecordJson.h"
@@ -14,6 +15,9 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <thread>
+
+#include <unistd.h>
 
 namespace {
 
@@ -126,6 +130,39 @@ TEST(HostScreen, ValuatorBarsAndFrames) {
     EXPECT_EQ(entries, 1u) << "entries of other devices are not shown under this one";
     std::string live = host::screenText({"a", "b"}, true);
     EXPECT_EQ(live, "\x1b[Ha\x1b[K\nb\x1b[K\n\x1b[J");
+}
+
+TEST(HostScreen, DeviceTextCannotControlTheTerminal) {
+    host::ScreenFrame frame;
+    host::DeviceLine device;
+    device.name = "w\x1b]0;x\x07";
+    device.port = "/dev/\x9b" "2J";
+    frame.devices.push_back(device);
+    frame.warnings = {"held by \x1b[2J"};
+    frame.log = {"text \x1b[2J caf\xc3\xa9 \xc2\x9b \xff"};
+    std::string text = host::screenText(host::renderFrame(frame), false);
+    EXPECT_EQ(text.find('\x1b'), std::string::npos) << text;
+    EXPECT_NE(text.find("w\\x1b]0;x\\x07"), std::string::npos) << text;
+    EXPECT_NE(text.find("/dev/\\x9b2J"), std::string::npos) << text;
+    EXPECT_NE(text.find("!! held by \\x1b[2J"), std::string::npos) << text;
+    EXPECT_NE(text.find("text \\x1b[2J caf\xc3\xa9 \\xc2\\x9b \\xff"), std::string::npos) << "UTF-8 stays" << text;
+}
+
+TEST(HostLogCapture, ALineThatNeverEndsIsKeptInPieces) {
+    host::LogCapture capture(8);
+    int screen = -1;
+    ASSERT_TRUE(capture.start(screen));
+    std::string endless(3 * host::LogCapture::kLongestLine, 'x');
+    ssize_t written = ::write(STDOUT_FILENO, endless.data(), endless.size());
+    std::vector<std::string> lines;
+    for (int i = 0; i < 100 && lines.size() < 3; ++i) {
+        std::this_thread::sleep_for(10ms);
+        lines = capture.latest();
+    }
+    capture.stop();
+    EXPECT_EQ(written, static_cast<ssize_t>(endless.size()));
+    ASSERT_EQ(lines.size(), 3u);
+    for (const std::string& l : lines) EXPECT_LE(l.size(), host::LogCapture::kLongestLine);
 }
 
 TEST(HostRateMeter, RecordsPerSecondOverTheLastSecond) {

@@ -1,6 +1,8 @@
 #include "DeviceRunner.h"
 
 #include "HostLog.h"
+#include "LockHolder.h"
+#include "ProcessInfo.h"
 #include "ThreadReadMeter.h"
 
 #include "plugin/CBase.h"
@@ -76,11 +78,17 @@ bool DeviceRunner::connect() {
         hostMessage(name_ + ": createDev gave no device");
         return false;
     }
-    storages_.beginClaim(*views_);
+    if (!storages_.beginClaim(*views_)) {
+        hostMessage(name_ + ": not started: " + storages_.describeHeldLocks());
+        stats_.state = DeviceStats::failed;
+        disconnect();
+        return false;
+    }
     std::int32_t result = device_->init(&info_);
-    storages_.endClaim(*views_);
+    bool claimed = storages_.endClaim(*views_);
     std::cout.flush();
-    connected_ = result == 1;
+    if (!claimed) hostMessage(name_ + ": its entries are not noted: " + storages_.describeHeldLocks());
+    connected_ = result == 1 && claimed;
     if (!connected_) {
         hostMessage(name_ + ": init failed");
         stats_.state = DeviceStats::failed;
@@ -100,10 +108,44 @@ void DeviceRunner::disconnect() {
     connected_ = false;
 }
 
-void DeviceRunner::start() { thread_ = std::thread(&DeviceRunner::run, this); }
+void DeviceRunner::start() {
+    finished_ = false;
+    thread_ = std::thread([this] {
+        threadId_ = currentThreadId();
+        run();
+        finished_ = true;
+    });
+}
 
 void DeviceRunner::join() {
     if (thread_.joinable()) thread_.join();
+}
+
+bool DeviceRunner::joinBefore(std::chrono::steady_clock::time_point deadline) {
+    if (!thread_.joinable()) return true;
+    while (!finished_.load()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            thread_.detach();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    thread_.join();
+    return true;
+}
+
+std::string DeviceRunner::whyStuck() const {
+    const quorlix_shm& region = storages_.region();
+    const std::pair<const char*, const quorlix_shm_storage*> storages[] = {{"controllers", &region.controllers},
+                                                                         {"trackers", &region.trackers}};
+    for (const auto& storage : storages) {
+        if (!threadWaitsFor(threadId_.load(), storage.second->lock.mutex)) continue;
+        std::string why = "it waits for the " + std::string(storage.first) + " lock";
+        pid_t holder = processOfThread(lockOwnerThread(storage.second->lock.mutex));
+        if (holder > 0) why += ", held by " + describeProcess(holder);
+        return why;
+    }
+    return "it is busy inside the plug-in";
 }
 
 bool DeviceRunner::sleepWhileRunning(std::chrono::milliseconds duration) {
@@ -138,7 +180,7 @@ void DeviceRunner::publish(const std::uint8_t* masks) {
     ChangeEvent event;
     event.device = &name_;
     bool any = false;
-    for (std::uint32_t n = 1; n <= QUORLIX_SHM_ENTRIES; ++n) {
+    for (std::uint32_t n = 1; n <= QUORLIX_SHM_ENTRIES && keepRunning(); ++n) {
         if (entryChanged(masks + 4, n) && storages_.takeController(n, event.con)) {
             event.kind = ChangeEvent::Kind::controller;
             event.entry = n;

@@ -9,11 +9,14 @@
 
 #include "plugin/InitInfo.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <thread>
+
+#include <sys/types.h>
 
 class CBase;
 
@@ -46,6 +49,12 @@ public:
     // Waits for the thread, which ends within a read time-out of the
     // keep-running flag being cleared, after stop and deleteDev.
     void join();
+    // The same, but no later than `deadline`: false when the thread is still
+    // busy then (blocked inside the plug-in); it is then left to itself.
+    bool joinBefore(std::chrono::steady_clock::time_point deadline);
+    // Why a thread that did not end is stuck: which storage lock it waits
+    // for and who holds it, as far as the system tells.
+    std::string whyStuck() const;
 
     const std::string& name() const { return name_; }
     // The port its options name, "" when they name none.
@@ -74,6 +83,8 @@ private:
     CBase* device_ = nullptr;
     bool connected_ = false;
     DeviceStats stats_;
+    std::atomic<bool> finished_{false};
+    std::atomic<pid_t> threadId_{0};
     std::thread thread_;
 };
 

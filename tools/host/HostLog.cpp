@@ -1,5 +1,7 @@
 #include "HostLog.h"
 
+#include "VisibleText.h"
+
 #include <cerrno>
 #include <mutex>
 
@@ -9,7 +11,7 @@ namespace host {
 
 void hostMessage(const std::string& text) {
     static std::mutex mutex;
-    std::string line = "quorlix-host: " + text + "\n";
+    std::string line = "quorlix-host: " + visibleText(text) + "\n";
     std::lock_guard<std::mutex> lock(mutex);
     const char* data = line.data();
     std::size_t left = line.size();

@@ -4,11 +4,13 @@
 #include <cmath>
 #include <cstdlib>
 
+#include <pwd.h>
+
 namespace host {
 
 const char* const kHostUsage =
     "usage: quorlix-host [options] [CONFIG]\n"
-    "       quorlix-host watch --shm NAME [--json] [--once] [--interval MS]\n"
+    "       quorlix-host watch --shm NAME [--json] [--once] [--interval MS] [--owner USER]\n"
     "\n"
     "Runs the devices of a configuration file: loads each device's plug-in, creates the\n"
     "shared tracker and controller storages, drives every device on a thread of its own\n"
@@ -38,10 +40,16 @@ const char* const kHostUsage =
     "  --json            JSON Lines instead of plain text\n"
     "  --once            show the records in use once and exit\n"
     "  --interval MS     how often to look (default 50)\n"
+    "  --owner USER      the user the host runs as, by name or number (default: this one);\n"
+    "                    an object of any other user, or one every user may write, is refused\n"
     "\n"
-    "SIGINT or SIGTERM stops every device within one read time-out; the exit status is then 0.\n"
-    "Exit status 1: a device's init failed (without --keep-going) or the storages could not be\n"
-    "created; 2: bad command line or configuration.\n";
+    "SIGINT, SIGTERM, SIGHUP or SIGQUIT stops every device within one read time-out, and a\n"
+    "closed standard output (a reader such as 'head' that went away) stops the host too; the\n"
+    "exit status is then 0. A device still blocked 2 s after the stop (waiting for a storage\n"
+    "lock that another program holds) is named, and the host exits with status 1 without it.\n"
+    "Exit status 1: a device's init failed (without --keep-going), the storages could not be\n"
+    "created, or a device did not stop; 2: bad command line or configuration.\n"
+    "watch exits with status 1 when the host is gone without stopping.\n";
 
 namespace {
 
@@ -94,6 +102,18 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             options.watch.shm = value;
         } else if (options.mode == HostOptions::Mode::watch) {
             if (arg == "--once") options.watch.once = true;
+            else if (arg == "--owner") {
+                if (!takeValue()) return false;
+                if (const passwd* user = getpwnam(value.c_str())) {
+                    options.watch.owner = user->pw_uid;
+                } else if (parseNumber(value, 0, 4294967294.0, number) && number == std::floor(number)) {
+                    options.watch.owner = static_cast<unsigned>(number);
+                } else {
+                    error = "--owner: \"" + value + "\" is neither a user of this system nor a user number";
+                    return false;
+                }
+                options.watch.ownerGiven = true;
+            }
             else if (arg == "--interval") {
                 if (!takeValue()) return false;
                 if (!parseNumber(value, 1, 60000, number)) {

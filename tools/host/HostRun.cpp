@@ -3,6 +3,7 @@
 #include "ConfigReader.h"
 #include "DeviceRunner.h"
 #include "HostLog.h"
+#include "LockWatch.h"
 #include "JsonFeed.h"
 #include "LiveModel.h"
 #include "LogCapture.h"
@@ -12,8 +13,11 @@
 #include "WriteAll.h"
 #include "ChildProgram.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iostream>
 #include <map>
@@ -37,11 +41,23 @@ namespace host {
 
 namespace {
 
+// How long the devices get to return after a stop; within the two seconds a
+// user or a service manager waits.
+constexpr std::chrono::milliseconds kStopWithin{1500};
+
 // Listeners for views that need no record: the devices still run.
 class NoListener : public ChangeListener {
 public:
     void changed(const ChangeEvent&) override {}
 };
+
+// Why the output stopped, for the status: a reader that went away (EPIPE) is
+// a normal end, as for any filter.
+int outputStatus(int failure) {
+    if (failure == EPIPE) return 0;
+    hostMessage(std::string("standard output: ") + std::strerror(failure));
+    return 1;
+}
 
 std::string summary(const std::vector<std::unique_ptr<DeviceRunner>>& runners) {
     std::uint64_t records = 0, changes = 0, errors = 0;
@@ -81,6 +97,9 @@ sigset_t blockStopSignals() {
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    // A closed terminal or SSH session, and Ctrl-\, end the host as cleanly.
+    sigaddset(&stopSignals, SIGHUP);
+    sigaddset(&stopSignals, SIGQUIT);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     return stopSignals;
@@ -114,6 +133,7 @@ struct Outputs {
     LiveModel model;
     std::unique_ptr<ChangeListener> listener;
     ChangeListener* target = &model;
+    JsonFeed* json = nullptr;
     std::unique_ptr<LogCapture> capture;
 };
 
@@ -127,7 +147,8 @@ void routeOutputs(HostOptions::View requested, Outputs& out) {
         dup2(STDERR_FILENO, STDOUT_FILENO);
     }
     if (out.view == HostOptions::View::json) {
-        out.listener.reset(new JsonFeed(out.jsonFd));
+        out.json = new JsonFeed(out.jsonFd);
+        out.listener.reset(out.json);
         out.target = out.listener.get();
     } else if (out.view == HostOptions::View::none) {
         out.listener.reset(new NoListener());
@@ -156,19 +177,40 @@ std::string screenTitle(std::size_t devices, const SharedStorages& storages) {
            (storages.shmName().empty() ? "private" : "in " + storages.shmName()) + "   Ctrl-C stops";
 }
 
-// Until a stop signal, the end of --duration or of the demo's script.
-void runUntilStopped(const HostOptions& options, const sigset_t& stopSignals, ChildProgram& sim, Screen& screen) {
+// Until a stop signal, the end of --duration or of the demo's script, or
+// standard output going away; the exit status so far.
+int runUntilStopped(const HostOptions& options, const sigset_t& stopSignals, ChildProgram& sim, Screen& screen,
+                    const Outputs& out, const SharedStorages& storages) {
+    LockWatch locks(storages);
     auto started = std::chrono::steady_clock::now();
     for (;;) {
         timespec wait{0, 100 * 1000 * 1000};
         int signal = sigtimedwait(&stopSignals, nullptr, &wait);
-        if (signal == SIGINT || signal == SIGTERM) break;
+        if (signal > 0) return 0;
         if (options.duration > 0 &&
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() >= options.duration)
-            break;
-        if (options.config.empty() && options.port.empty() && sim.finished()) break;
+            return 0;
+        if (options.config.empty() && options.port.empty() && sim.finished()) return 0;
+        int failure = out.json != nullptr ? out.json->failure() : screen.failure();
+        if (failure != 0) return outputStatus(failure);
+        screen.setWarnings(locks.warnings(std::chrono::steady_clock::now()));
         screen.tick();
     }
+}
+
+// Every device returns within a read time-out, unless it is blocked in a
+// storage lock that some other program keeps: such a device is named and
+// left behind, so that the host still stops.
+std::vector<std::string> stopAll(std::vector<std::unique_ptr<DeviceRunner>>& runners, std::int32_t& runFlag) {
+    __atomic_store_n(&runFlag, 0, __ATOMIC_RELAXED);
+    std::vector<std::string> stuck;
+    auto deadline = std::chrono::steady_clock::now() + kStopWithin;
+    for (auto& r : runners) {
+        if (!r->joinBefore(deadline))
+            stuck.push_back(r->name() + ": did not stop within " + std::to_string(kStopWithin.count()) + " ms: " +
+                            r->whyStuck());
+    }
+    return stuck;
 }
 
 }  // namespace
@@ -204,24 +246,37 @@ int runHost(const HostOptions& options) {
         PluginLibrary& library = *libraries[resolveLibrary(d.library, config.fileName, builtIn)];
         runners.emplace_back(new DeviceRunner(d, library, *storages, config.logger, *out.target, &runFlag));
     }
-    const int status = connectAll(runners, options.keepGoing) ? 0 : 1;
+    const bool devicesStarted = connectAll(runners, options.keepGoing);
+    int status = devicesStarted ? 0 : 1;
     Screen screen(out.view, out.screenFd, out.model, out.capture.get(), screenTitle(runners.size(), *storages), runners);
-    if (status == 0) {
+    std::vector<std::string> stuck;
+    if (devicesStarted) {
         for (auto& r : runners) r->start();
-        runUntilStopped(options, stopSignals, sim, screen);
-        __atomic_store_n(&runFlag, 0, __ATOMIC_RELAXED);
-        for (auto& r : runners) r->join();
+        status = runUntilStopped(options, stopSignals, sim, screen, out, *storages);
+        stuck = stopAll(runners, runFlag);
     } else {
         __atomic_store_n(&runFlag, 0, __ATOMIC_RELAXED);
     }
+    if (!stuck.empty()) {
+        // A stuck thread still uses the plug-in and the storages: nothing is
+        // torn down under it. The name is given up, the terminal put back.
+        screen.finish();
+        sim.terminate();
+        if (out.capture) out.capture->stop();
+        storages->release();
+        for (const std::string& message : stuck) hostMessage(message);
+        hostMessage("stopped without the devices above; their threads end with the host");
+        std::fflush(nullptr);
+        std::_Exit(1);
+    }
     std::cout.flush();
-    if (status == 0) screen.finish();
+    if (devicesStarted) screen.finish();
     std::string line = "quorlix-host: " + summary(runners) + "\n";
     runners.clear();
     sim.terminate();
     if (out.capture) out.capture->stop();
     storages.reset();
-    if (status == 0) writeAll(out.view == HostOptions::View::json ? STDERR_FILENO : STDOUT_FILENO, line);
+    if (devicesStarted) writeAll(out.view == HostOptions::View::json ? STDERR_FILENO : STDOUT_FILENO, line);
     else hostMessage("a device could not be started; nothing runs (--keep-going runs the others)");
     if (out.jsonFd >= 0) ::close(out.jsonFd);
     return status;

@@ -13,12 +13,17 @@ void JsonFeed::changed(const ChangeEvent& event) {
                                                                    : trackerJson(*event.device, event.entry, event.tra);
     line += '\n';
     std::lock_guard<std::mutex> lock(mutex_);
+    if (failure_.load() != 0) return;
     const char* data = line.data();
     std::size_t left = line.size();
     while (left > 0) {
         ssize_t n = ::write(fd_, data, left);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;  // a reader that went away is no reason to stop the devices
+        if (n <= 0) {
+            // The host stops on it; the devices are not held up meanwhile.
+            failure_ = n < 0 ? errno : EIO;
+            return;
+        }
         data += n;
         left -= static_cast<std::size_t>(n);
     }

@@ -2,6 +2,7 @@
 
 #include "ChangeEvent.h"
 
+#include <atomic>
 #include <mutex>
 
 namespace host {
@@ -12,9 +13,13 @@ class JsonFeed : public ChangeListener {
 public:
     explicit JsonFeed(int fd) : fd_(fd) {}
     void changed(const ChangeEvent& event) override;
+    // The errno of the first write that failed (EPIPE: the reader went
+    // away), 0 while all is well. Nothing more is written after one.
+    int failure() const { return failure_.load(); }
 
 private:
     int fd_;
+    std::atomic<int> failure_{0};
     std::mutex mutex_;
 };
 

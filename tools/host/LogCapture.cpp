@@ -61,12 +61,12 @@ void LogCapture::collect() {
         if (n <= 0) break;
         std::lock_guard<std::mutex> lock(mutex_);
         for (ssize_t i = 0; i < n; ++i) {
-            if (buffer[i] == '\n') {
+            if (buffer[i] == '\n' || partial_.size() >= kLongestLine) {
+                // A line that never ends is cut into pieces, not kept whole.
                 add(partial_);
                 partial_.clear();
-            } else if (buffer[i] != '\r') {
-                partial_ += buffer[i];
             }
+            if (buffer[i] != '\n' && buffer[i] != '\r') partial_ += buffer[i];
         }
     }
 }

@@ -14,6 +14,9 @@ namespace host {
 // line, and the latest lines are shown inside the view.
 class LogCapture {
 public:
+    // Longer lines are shown in pieces of this size.
+    static constexpr std::size_t kLongestLine = 4096;
+
     explicit LogCapture(std::size_t keep) : keep_(keep) {}
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;

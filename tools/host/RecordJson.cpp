@@ -1,5 +1,7 @@
 #include "RecordJson.h"
 
+#include "VisibleText.h"
+
 #include <algorithm>
 #include <cstdio>
 
@@ -10,10 +12,16 @@ namespace {
 std::string timeText(std::int32_t sec, std::int32_t usec) {
     long long s = quorlix_net_i32(sec);
     long long u = quorlix_net_i32(usec);
-    // A record's microseconds stay within one second; anything else is shown as it is.
-    if (u < 0 || u > 999999) return std::to_string(s) + "." + std::to_string(u);
     char text[40];
-    std::snprintf(text, sizeof text, "%lld.%06lld", s, u);
+    if (u >= 0 && u <= 999999) {
+        std::snprintf(text, sizeof text, "%lld.%06lld", s, u);
+        return text;
+    }
+    // Microseconds out of their range (a corrupted record): the instant they
+    // add up to, still a JSON number.
+    long long total = s * 1000000 + u;
+    unsigned long long magnitude = static_cast<unsigned long long>(total < 0 ? -total : total);
+    std::snprintf(text, sizeof text, "%s%llu.%06llu", total < 0 ? "-" : "", magnitude / 1000000, magnitude % 1000000);
     return text;
 }
 
@@ -38,16 +46,32 @@ std::string fixedDecimal(std::int32_t stored, int places) {
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
-    for (unsigned char c : text) {
+    auto escape = [&](unsigned code) {
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+        out += escaped;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        std::size_t length = utf8SequenceAt(text, i);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", c);
-            out += escape;
-        } else {
+            ++i;
+        } else if (length == 1 && c >= 0x20 && c != 0x7f) {
             out += static_cast<char>(c);
+            ++i;
+        } else if (length == 2 && c == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0) {
+            escape(static_cast<unsigned char>(text[i + 1]));  // the terminal controls U+0080..U+009F
+            i += 2;
+        } else if (length > 1) {
+            out.append(text, i, length);
+            i += length;
+        } else {
+            // A control byte, or a byte that is not UTF-8: kept as the
+            // character of that number, so the line stays valid JSON.
+            escape(c);
+            ++i;
         }
     }
     return out + "\"";

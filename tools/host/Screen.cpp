@@ -4,6 +4,7 @@
 #include "LogCapture.h"
 #include "WriteAll.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 
@@ -15,11 +16,18 @@ Screen::Screen(HostOptions::View view, int fd, LiveModel& model, LogCapture* cap
     if (view_ == HostOptions::View::live) writeAll(fd_, "\x1b[?25l\x1b[2J");
 }
 
+void Screen::setWarnings(std::vector<std::string> warnings) {
+    if (warnings != warnings_) warningsChanged_ = true;
+    warnings_ = std::move(warnings);
+}
+
 void Screen::tick() {
     auto now = std::chrono::steady_clock::now();
     std::vector<DeviceLine> lines = deviceLines(now);
     bool changed = false;
     std::vector<LiveModel::Entry> entries = model_.entries(changed);
+    changed = changed || warningsChanged_;
+    warningsChanged_ = false;
     if (view_ == HostOptions::View::plain) {
         // A plain stream gets a block only when something changed, at most once a second.
         if (!changed && !pendingPlain_) return;
@@ -66,12 +74,15 @@ void Screen::draw(const std::vector<DeviceLine>& devices, const std::vector<Live
     frame.title = title_;
     frame.devices = devices;
     frame.entries = entries;
+    frame.warnings = warnings_;
     if (capture_ != nullptr) frame.log = capture_->latest();
     std::string text = screenText(renderFrame(frame), view_ == HostOptions::View::live);
     if (view_ == HostOptions::View::plain) {
+        if (failure_ != 0) return;
         std::cout.flush();
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        std::fflush(stdout);
+        errno = 0;
+        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+            failure_ = errno != 0 ? errno : EIO;
     } else {
         writeAll(fd_, text);
     }

@@ -27,6 +27,10 @@ public:
     void tick();
     // The last frame, and the terminal's cursor back.
     void finish();
+    // Lines about trouble the devices cannot report themselves.
+    void setWarnings(std::vector<std::string> warnings);
+    // The errno of a failed write of the plain view (EPIPE: nobody reads it), or 0.
+    int failure() const { return failure_; }
 
 private:
     std::vector<DeviceLine> deviceLines(std::chrono::steady_clock::time_point now);
@@ -41,6 +45,9 @@ private:
     std::map<std::string, RateMeter> rates_;
     std::chrono::steady_clock::time_point lastPlain_{};
     bool pendingPlain_ = false;
+    std::vector<std::string> warnings_;
+    bool warningsChanged_ = false;
+    int failure_ = 0;
 };
 
 }  // namespace host

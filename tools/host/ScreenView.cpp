@@ -1,6 +1,7 @@
 #include "ScreenView.h"
 
 #include "RecordJson.h"
+#include "VisibleText.h"
 
 #include <algorithm>
 #include <cmath>
@@ -55,11 +56,12 @@ std::string clockText(std::int64_t microseconds) {
 std::vector<std::string> renderFrame(const ScreenFrame& frame) {
     std::vector<std::string> lines;
     lines.push_back(frame.title);
+    for (const std::string& w : frame.warnings) lines.push_back("!! " + visibleText(w));
     lines.push_back("");
     for (const DeviceLine& d : frame.devices) {
         char rate[32];
         std::snprintf(rate, sizeof rate, "%5.1f records/s", d.recordsPerSecond);
-        lines.push_back(padded(d.name, 10) + " " + padded(d.port.empty() ? "-" : d.port, 14) + " " +
+        lines.push_back(padded(visibleText(d.name), 10) + " " + padded(d.port.empty() ? "-" : visibleText(d.port), 14) + " " +
                         padded(d.state, 12) + " " + rate + "   last change " + clockText(d.lastChangeUs));
         lines.push_back(std::string(11, ' ') + std::to_string(d.records) + " records (" + std::to_string(d.bytes) +
                         " bytes), " +
@@ -94,7 +96,7 @@ std::vector<std::string> renderFrame(const ScreenFrame& frame) {
     }
     if (!frame.log.empty()) {
         lines.push_back("--- log ---");
-        for (const std::string& l : frame.log) lines.push_back(l);
+        for (const std::string& l : frame.log) lines.push_back(visibleText(l));
     }
     return lines;
 }

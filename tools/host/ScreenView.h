@@ -27,6 +27,7 @@ struct ScreenFrame {
     std::vector<DeviceLine> devices;
     std::vector<LiveModel::Entry> entries;
     std::vector<std::string> log;
+    std::vector<std::string> warnings;  // shown under the title
 };
 
 // The view's lines: per device its state and rates, then per entry its

@@ -1,12 +1,17 @@
 #include "SharedStorages.h"
 
+#include "LockHolder.h"
+#include "ProcessInfo.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,7 +40,10 @@ std::string systemText(const std::string& what) { return what + ": " + std::stre
 
 class Locked {
 public:
-    explicit Locked(quorlix_shm_storage& storage) : mutex_(&storage.lock.mutex) { held_ = quorlix_shm_lock(mutex_) == 0; }
+    explicit Locked(quorlix_shm_storage& storage, unsigned timeoutMs = QUORLIX_SHM_LOCK_TIMEOUT_MS)
+        : mutex_(&storage.lock.mutex) {
+        held_ = quorlix_shm_lock_within(mutex_, timeoutMs) == 0;
+    }
     ~Locked() {
         if (held_) quorlix_shm_unlock(mutex_);
     }
@@ -58,23 +66,21 @@ bool makeMutex(pthread_mutex_t& mutex) {
     return ok;
 }
 
-// True when an existing object was left by a host that is no longer running.
-bool isStale(const std::string& name) {
-    int fd = shm_open(name.c_str(), O_RDONLY, 0);
-    if (fd < 0) return false;
-    struct stat info {};
-    bool stale = false;
-    if (fstat(fd, &info) == 0 && static_cast<std::size_t>(info.st_size) >= sizeof(quorlix_shm)) {
-        void* mapped = mmap(nullptr, sizeof(quorlix_shm), PROT_READ, MAP_SHARED, fd, 0);
-        if (mapped != MAP_FAILED) {
-            const quorlix_shm* shm = static_cast<const quorlix_shm*>(mapped);
-            stale = shm->magic == QUORLIX_SHM_MAGIC && shm->host_pid > 0 && kill(shm->host_pid, 0) != 0 &&
-                    errno == ESRCH;
-            munmap(mapped, sizeof(quorlix_shm));
-        }
-    }
-    ::close(fd);
-    return stale;
+bool sameObject(int fd, const std::string& name) {
+    int again = shm_open(name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
+    if (again < 0) return false;
+    struct stat held {}, now {};
+    bool same = fstat(fd, &held) == 0 && fstat(again, &now) == 0 && held.st_ino == now.st_ino &&
+                held.st_dev == now.st_dev;
+    ::close(again);
+    return same;
+}
+
+// The pid written into a name's lock by the host that holds it, or 0.
+pid_t lockHolderPid(int fd) {
+    char text[24] = {};
+    ssize_t n = pread(fd, text, sizeof text - 1, 0);
+    return n > 0 ? static_cast<pid_t>(std::strtol(text, nullptr, 10)) : 0;
 }
 
 void setOwner(quorlix_shm_storage& storage, std::uint32_t from, std::uint32_t to, const std::string& owner) {
@@ -115,14 +121,24 @@ bool SharedStorages::map(const std::string& shmName, std::string& error) {
         error = "\"" + shmName + "\" cannot name a shared-memory object (one word, no '/' inside)";
         return false;
     }
-    int fd = shm_open(object.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
-    if (fd < 0 && errno == EEXIST && isStale(object)) {
+    if (!takeName(object, error)) return false;
+    // The name is ours; an object still there was left by a host that died
+    // (readers that have it mapped keep their copy).
+    struct stat left {};
+    int old = shm_open(object.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC, 0);
+    if (old >= 0) {
+        bool ours = fstat(old, &left) == 0 && left.st_uid == geteuid();
+        ::close(old);
+        if (!ours) {
+            error = "shared memory " + object + " belongs to user " + std::to_string(left.st_uid) +
+                    "; choose another --shm name";
+            return false;
+        }
         shm_unlink(object.c_str());
-        fd = shm_open(object.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
     }
+    int fd = shm_open(object.c_str(), O_CREAT | O_EXCL | O_RDWR | O_CLOEXEC, 0600);
     if (fd < 0) {
-        error = errno == EEXIST ? "shared memory " + object + " is in use by another host"
-                                : systemText("creating shared memory " + object);
+        error = systemText("creating shared memory " + object);
         return false;
     }
     name_ = object;
@@ -141,6 +157,40 @@ bool SharedStorages::map(const std::string& shmName, std::string& error) {
     return true;
 }
 
+// Whoever holds the lock of "/NAME.lock" owns the name: the kernel drops the
+// lock of a host that dies, and two hosts taking over a stale name at once
+// cannot both get it. The holder removes the lock object while holding it,
+// so a lock taken on an object no longer under the name does not count.
+bool SharedStorages::takeName(const std::string& object, std::string& error) {
+    std::string lockName = object + ".lock";
+    for (int attempt = 0; attempt < 20; ++attempt) {
+        int fd = shm_open(lockName.c_str(), O_CREAT | O_RDWR | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0) {
+            error = systemText("opening the lock of shared memory " + object);
+            return false;
+        }
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            pid_t holder = lockHolderPid(fd);
+            ::close(fd);
+            error = "shared memory " + object + " is in use by another host" +
+                    (holder > 0 ? " (" + describeProcess(holder) + ")" : "");
+            return false;
+        }
+        if (!sameObject(fd, lockName)) {
+            ::close(fd);
+            continue;
+        }
+        std::string pid = std::to_string(getpid()) + "\n";
+        bool noted = ftruncate(fd, 0) == 0 && pwrite(fd, pid.data(), pid.size(), 0) == static_cast<ssize_t>(pid.size());
+        (void)noted;  // only the message of a host that loses the name needs it
+        lockFd_ = fd;
+        lockName_ = lockName;
+        return true;
+    }
+    error = "shared memory " + object + " keeps changing hands; try again";
+    return false;
+}
+
 bool SharedStorages::initialise(std::string& error) {
     quorlix_shm& r = *region_;
     std::memset(&r, 0, sizeof r);
@@ -152,6 +202,9 @@ bool SharedStorages::initialise(std::string& error) {
     r.version = QUORLIX_SHM_VERSION;
     r.size = sizeof r;
     r.host_pid = static_cast<std::int32_t>(getpid());
+    std::uint64_t started = processStartTicks(getpid());
+    r.host_start_low = static_cast<std::uint32_t>(started);
+    r.host_start_high = static_cast<std::uint32_t>(started >> 32);
     r.running = 1;
     traMutex_.handle = &r.trackers.lock.mutex;
     traMutex_.logger = logger_.get();
@@ -172,16 +225,30 @@ SharedStorages::~SharedStorages() {
     } else {
         // Readers may still have it mapped: leave their mutexes alone, only
         // tell them the host is gone and take the name away.
-        markStopped();
-        shm_unlink(name_.c_str());
+        release();
     }
     munmap(region_, sizeof(quorlix_shm));
 }
 
+void SharedStorages::release() {
+    if (!name_.empty()) {
+        markStopped();
+        shm_unlink(name_.c_str());
+        name_.clear();
+    }
+    if (lockFd_ >= 0) {
+        shm_unlink(lockName_.c_str());
+        ::close(lockFd_);
+        lockFd_ = -1;
+    }
+}
+
 void SharedStorages::markStopped() {
-    Locked tra(region_->trackers);
-    Locked con(region_->controllers);
-    region_->running = 0;
+    // Briefly: a reader stuck with a lock does not keep the host from ending,
+    // and the word is written whole either way.
+    Locked tra(region_->trackers, 100);
+    Locked con(region_->controllers, 100);
+    __atomic_store_n(&region_->running, 0u, __ATOMIC_RELEASE);
 }
 
 std::unique_ptr<DeviceViews> SharedStorages::makeViews(const std::string& owner) {
@@ -198,34 +265,41 @@ std::unique_ptr<DeviceViews> SharedStorages::makeViews(const std::string& owner)
     return views;
 }
 
-void SharedStorages::beginClaim(DeviceViews& views) {
+bool SharedStorages::beginClaim(DeviceViews& views) {
     {
         Locked lock(region_->trackers);
+        if (!lock.held()) return false;
         if (!views.placed) views.traOffset = region_->trackers.count;
         views.traCount = views.traOffset;
     }
     Locked lock(region_->controllers);
+    if (!lock.held()) return false;
     if (!views.placed) views.conOffset = region_->controllers.count;
     views.conCount = views.conOffset;
     views.placed = true;
+    return true;
 }
 
-void SharedStorages::endClaim(DeviceViews& views) {
+bool SharedStorages::endClaim(DeviceViews& views) {
     {
         Locked lock(region_->trackers);
+        if (!lock.held()) return false;
         std::uint32_t count = std::min<std::uint32_t>(views.traCount, QUORLIX_SHM_ENTRIES);
         setOwner(region_->trackers, views.traOffset, count, views.owner);
         region_->trackers.count = std::max(region_->trackers.count, count);
     }
     Locked lock(region_->controllers);
+    if (!lock.held()) return false;
     std::uint32_t count = std::min<std::uint32_t>(views.conCount, QUORLIX_SHM_ENTRIES);
     setOwner(region_->controllers, views.conOffset, count, views.owner);
     region_->controllers.count = std::max(region_->controllers.count, count);
+    return true;
 }
 
 bool SharedStorages::takeController(std::uint32_t n, quorlix_con_data& out) {
     if (n < 1 || n > QUORLIX_SHM_ENTRIES) return false;
     Locked lock(region_->controllers);
+    if (!lock.held()) return false;
     out = region_->con[n - 1];
     ++region_->controllers.changes[n - 1];
     return true;
@@ -234,9 +308,31 @@ bool SharedStorages::takeController(std::uint32_t n, quorlix_con_data& out) {
 bool SharedStorages::takeTracker(std::uint32_t n, quorlix_tra_data& out) {
     if (n < 1 || n > QUORLIX_SHM_ENTRIES) return false;
     Locked lock(region_->trackers);
+    if (!lock.held()) return false;
     out = region_->tra[n - 1];
     ++region_->trackers.changes[n - 1];
     return true;
+}
+
+std::vector<SharedStorages::HeldLock> SharedStorages::locksHeldElsewhere() const {
+    std::vector<HeldLock> held;
+    const std::pair<const char*, const quorlix_shm_storage*> storages[] = {{"controllers", &region_->controllers},
+                                                                         {"trackers", &region_->trackers}};
+    for (const auto& storage : storages) {
+        pid_t thread = lockOwnerThread(storage.second->lock.mutex);
+        if (thread == 0) continue;
+        pid_t holder = processOfThread(thread);
+        if (holder != getpid()) held.push_back({storage.first, holder});
+    }
+    return held;
+}
+
+std::string SharedStorages::describeHeldLocks() const {
+    std::string text;
+    for (const HeldLock& lock : locksHeldElsewhere())
+        text += std::string(text.empty() ? "" : "; ") + "the " + lock.kind + " lock is held by " +
+                (lock.holder > 0 ? describeProcess(lock.holder) : "another process");
+    return text.empty() ? "a storage lock was not free in time" : text;
 }
 
 }  // namespace host

@@ -10,6 +10,9 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+#include <sys/types.h>
 
 namespace host {
 
@@ -39,16 +42,18 @@ public:
     SharedStorages& operator=(const SharedStorages&) = delete;
 
     // An empty name keeps the storages private; otherwise "/NAME" is created
-    // (a stale object of a host that died is replaced) and removed again
-    // when this object goes.
+    // (a stale object of a host that died is replaced; one of a running host
+    // is refused) and removed again when this object goes.
     static std::unique_ptr<SharedStorages> create(const std::string& shmName, const LoggerSettings& logger,
                                                   std::string& error);
 
     std::unique_ptr<DeviceViews> makeViews(const std::string& owner);
+    // Lock waits here are bounded (a reader may hold a lock for ever): false
+    // when a lock was not free in time.
     // Before a device's init: its counts show exactly the entries before its own.
-    void beginClaim(DeviceViews& views);
+    bool beginClaim(DeviceViews& views);
     // After it: the shared counts and owners cover what it claimed.
-    void endClaim(DeviceViews& views);
+    bool endClaim(DeviceViews& views);
 
     // Copies entry n (1..32) under its lock and notes that it was rewritten.
     bool takeController(std::uint32_t n, quorlix_con_data& out);
@@ -56,14 +61,28 @@ public:
 
     // Tells readers of the shared memory that the host has stopped.
     void markStopped();
+    // Marks the host stopped and gives up the name, leaving the mapping to
+    // threads that may still be inside it.
+    void release();
+
+    // The storage locks another process holds now.
+    struct HeldLock {
+        const char* kind;  // "controllers" or "trackers"
+        pid_t holder;      // 0 where the system does not tell
+    };
+    std::vector<HeldLock> locksHeldElsewhere() const;
+    // "the controllers lock is held by process 12 (reader)", for messages.
+    std::string describeHeldLocks() const;
 
     const std::string& shmName() const { return name_; }
     quorlix_shm& region() { return *region_; }
+    const quorlix_shm& region() const { return *region_; }
 
 private:
     SharedStorages() = default;
     bool map(const std::string& name, std::string& error);
     bool initialise(std::string& error);
+    bool takeName(const std::string& object, std::string& error);
 
     std::string name_;
     quorlix_shm* region_ = nullptr;
@@ -71,6 +90,8 @@ private:
     LoggerPtr logger_;
     CMutexH traMutex_{};
     CMutexH conMutex_{};
+    int lockFd_ = -1;
+    std::string lockName_;
 };
 
 // "/NAME" for a NAME given with or without its slash; empty when the name

@@ -1,7 +1,10 @@
 #include "Watch.h"
 
+#include "LockHolder.h"
+#include "ProcessInfo.h"
 #include "RecordJson.h"
 #include "SharedStorages.h"
+#include "VisibleText.h"
 #include "quorlix/shm.h"
 
 #include <cerrno>
@@ -28,15 +31,23 @@ struct Seen {
     bool running = true;
 };
 
-void look(quorlix_shm& shm, quorlix_shm_storage& storage, Seen& seen, void* records, const void* source,
+// False when the storage's lock was not free within the bound.
+bool look(quorlix_shm& shm, quorlix_shm_storage& storage, Seen& seen, void* records, const void* source,
           std::size_t recordSize) {
-    if (quorlix_shm_lock(&storage.lock.mutex) != 0) return;
+    if (quorlix_shm_lock(&storage.lock.mutex) != 0) return false;
     seen.count = storage.count < QUORLIX_SHM_ENTRIES ? storage.count : QUORLIX_SHM_ENTRIES;
     std::memcpy(seen.changes, storage.changes, sizeof seen.changes);
     std::memcpy(seen.owner, storage.owner, sizeof seen.owner);
     std::memcpy(records, source, recordSize * QUORLIX_SHM_ENTRIES);
     seen.running = shm.running != 0;
     quorlix_shm_unlock(&storage.lock.mutex);
+    return true;
+}
+
+void reportBusy(const char* kind, const quorlix_shm_storage& storage) {
+    pid_t holder = processOfThread(lockOwnerThread(storage.lock.mutex));
+    std::fprintf(stderr, "quorlix-host watch: the %s lock was not free within %d ms%s\n", kind,
+                 QUORLIX_SHM_LOCK_TIMEOUT_MS, holder > 0 ? (" (held by " + describeProcess(holder) + ")").c_str() : "");
 }
 
 std::string ownerOf(const Seen& seen, std::uint32_t n) {
@@ -44,7 +55,7 @@ std::string ownerOf(const Seen& seen, std::uint32_t n) {
 }
 
 std::string plainController(const std::string& device, std::uint32_t n, const quorlix_con_data& con) {
-    std::string text = "controller " + std::to_string(n) + " " + device + "  buttons";
+    std::string text = "controller " + std::to_string(n) + " " + visibleText(device) + "  buttons";
     std::uint32_t buttons = quorlix_net_u32(con.button_count);
     for (std::uint32_t b = 1; b <= buttons && b <= 32; ++b)
         text += " " + (quorlix_con_button(&con, b) ? std::to_string(b) : std::string("."));
@@ -58,7 +69,7 @@ std::string plainController(const std::string& device, std::uint32_t n, const qu
 }
 
 std::string plainTracker(const std::string& device, std::uint32_t n, const quorlix_tra_data& tra) {
-    std::string text = "tracker " + std::to_string(n) + " " + device + " ";
+    std::string text = "tracker " + std::to_string(n) + " " + visibleText(device) + " ";
     const std::pair<const char*, std::int32_t> values[] = {{"x", tra.x},       {"y", tra.y},       {"z", tra.z},
                                                            {"azim", tra.azim}, {"elev", tra.elev}, {"roll", tra.roll}};
     for (const auto& v : values) {
@@ -81,35 +92,43 @@ int runWatch(const WatchOptions& options, const std::atomic<bool>& stop) {
         std::fprintf(stderr, "quorlix-host watch: \"%s\" cannot name a shared-memory object\n", options.shm.c_str());
         return 2;
     }
-    // Read and write: taking a storage's lock writes to its mutex.
-    int fd = shm_open(name.c_str(), O_RDWR | O_CLOEXEC, 0);
-    if (fd < 0) {
-        std::fprintf(stderr, "quorlix-host watch: %s: %s (is quorlix-host running with --shm %s?)\n", name.c_str(),
-                     std::strerror(errno), options.shm.c_str());
+    char why[512];
+    uid_t owner = options.ownerGiven ? static_cast<uid_t>(options.owner) : getuid();
+    quorlix_shm* shm = quorlix_shm_attach(name.c_str(), owner, why, sizeof why);
+    if (shm == nullptr) {
+        std::fprintf(stderr, "quorlix-host watch: %s%s\n", why,
+                     errno == ENOENT ? (" (is quorlix-host running with --shm " + options.shm + "?)").c_str() : "");
         return 1;
     }
-    struct stat info {};
-    std::size_t size = fstat(fd, &info) == 0 ? static_cast<std::size_t>(info.st_size) : 0;
-    void* mapped = size >= sizeof(quorlix_shm)
-                       ? mmap(nullptr, sizeof(quorlix_shm), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0)
-                       : MAP_FAILED;
-    ::close(fd);
-    quorlix_shm* shm = mapped != MAP_FAILED ? static_cast<quorlix_shm*>(mapped) : nullptr;
-    if (shm == nullptr || !quorlix_shm_valid(shm, size)) {
-        std::fprintf(stderr, "quorlix-host watch: %s holds no quorlix-host storages of this version\n", name.c_str());
-        if (shm != nullptr) munmap(shm, sizeof(quorlix_shm));
-        return 1;
-    }
+    const pid_t hostPid = shm->host_pid;
+    const std::uint64_t hostStart = static_cast<std::uint64_t>(shm->host_start_high) << 32 | shm->host_start_low;
+    auto hostGone = [&] {
+        if (processIsAlive(hostPid, hostStart)) return false;
+        std::fprintf(stderr, "quorlix-host watch: the host (pid %d) is gone without stopping; %s\n",
+                     static_cast<int>(hostPid),
+                     options.once ? "these were its last records" : "its last records stay as shown");
+        return true;
+    };
 
     Seen lastCon, lastTra;
     bool first = true;
     quorlix_con_data con[QUORLIX_SHM_ENTRIES];
     quorlix_tra_data tra[QUORLIX_SHM_ENTRIES];
     int status = 0;
+    bool conBusy = false, traBusy = false;
     while (!stop.load()) {
-        Seen seenCon, seenTra;
-        look(*shm, shm->controllers, seenCon, con, shm->con, sizeof(quorlix_con_data));
-        look(*shm, shm->trackers, seenTra, tra, shm->tra, sizeof(quorlix_tra_data));
+        Seen seenCon = lastCon, seenTra = lastTra;
+        bool conSeen = look(*shm, shm->controllers, seenCon, con, shm->con, sizeof(quorlix_con_data));
+        bool traSeen = look(*shm, shm->trackers, seenTra, tra, shm->tra, sizeof(quorlix_tra_data));
+        // Reported once each time a lock stays taken for longer than the bound.
+        if (!conSeen && !conBusy) reportBusy("controllers", shm->controllers);
+        if (!traSeen && !traBusy) reportBusy("trackers", shm->trackers);
+        conBusy = !conSeen;
+        traBusy = !traSeen;
+        if (options.once && (!conSeen || !traSeen)) {
+            status = 1;
+            break;
+        }
         for (std::uint32_t n = 1; n <= seenCon.count; ++n) {
             if (!first && seenCon.changes[n - 1] == lastCon.changes[n - 1]) continue;
             if (seenCon.changes[n - 1] == 0 && !options.once) continue;
@@ -125,14 +144,19 @@ int runWatch(const WatchOptions& options, const std::atomic<bool>& stop) {
         lastCon = seenCon;
         lastTra = seenTra;
         first = false;
+        bool stopped = !seenCon.running || !seenTra.running;
+        if (!stopped && hostGone()) {
+            status = 1;
+            break;
+        }
         if (options.once) break;
-        if (!seenCon.running || !seenTra.running) {
+        if (stopped) {
             std::fprintf(stderr, "quorlix-host watch: the host has stopped\n");
             break;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(options.intervalMs));
     }
-    munmap(shm, sizeof(quorlix_shm));
+    quorlix_shm_detach(shm);
     return status;
 }
 

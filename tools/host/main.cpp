@@ -35,8 +35,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (options.mode == host::HostOptions::Mode::watch) {
-        std::signal(SIGINT, onStop);
-        std::signal(SIGTERM, onStop);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(signal, onStop);
         return host::runWatch(options.watch, gStop);
     }
     return host::runHost(options);

@@ -4,43 +4,31 @@
 #define _POSIX_C_SOURCE 200809L
 #include "quorlix/shm.h"
 
-#include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
-    char name[256];
+    char why[256];
     if (argc != 2) {
         fprintf(stderr, "usage: %s NAME\n", argv[0]);
         return 2;
     }
-    snprintf(name, sizeof name, "/%s", argv[1]);
-
-    /* Writable, because taking a lock writes to the mutex; nothing else is written. */
-    int fd = shm_open(name, O_RDWR, 0);
-    if (fd < 0) {
-        perror(name);
-        return 1;
-    }
-    struct stat info;
-    if (fstat(fd, &info) != 0 || (size_t)info.st_size < sizeof(struct quorlix_shm)) {
-        fprintf(stderr, "%s: too small\n", name);
-        return 1;
-    }
-    struct quorlix_shm* shm = mmap(NULL, sizeof *shm, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    if (shm == MAP_FAILED || !quorlix_shm_valid(shm, (size_t)info.st_size)) {
-        fprintf(stderr, "%s: not a quorlix-host storage of this version\n", name);
+    /* Only an object of this user's that nobody else may write is trusted. */
+    struct quorlix_shm* shm = quorlix_shm_attach(argv[1], getuid(), why, sizeof why);
+    if (shm == NULL) {
+        fprintf(stderr, "%s\n", why);
         return 1;
     }
 
     /* Copy under the lock, print afterwards: the devices wait while it is held. */
     struct quorlix_con_data con[QUORLIX_SHM_ENTRIES];
     char owner[QUORLIX_SHM_ENTRIES][QUORLIX_SHM_OWNER_SIZE];
-    quorlix_shm_lock(&shm->controllers.lock.mutex);
+    if (quorlix_shm_lock(&shm->controllers.lock.mutex) != 0) {
+        fprintf(stderr, "%s: the controllers lock was not free within %d ms\n", argv[1], QUORLIX_SHM_LOCK_TIMEOUT_MS);
+        quorlix_shm_detach(shm);
+        return 1;
+    }
     uint32_t count = shm->controllers.count;
     if (count > QUORLIX_SHM_ENTRIES) count = QUORLIX_SHM_ENTRIES;
     memcpy(con, shm->con, sizeof con);
@@ -60,7 +48,11 @@ int main(int argc, char** argv) {
     }
 
     struct quorlix_tra_data tra[QUORLIX_SHM_ENTRIES];
-    quorlix_shm_lock(&shm->trackers.lock.mutex);
+    if (quorlix_shm_lock(&shm->trackers.lock.mutex) != 0) {
+        fprintf(stderr, "%s: the trackers lock was not free within %d ms\n", argv[1], QUORLIX_SHM_LOCK_TIMEOUT_MS);
+        quorlix_shm_detach(shm);
+        return 1;
+    }
     count = shm->trackers.count;
     if (count > QUORLIX_SHM_ENTRIES) count = QUORLIX_SHM_ENTRIES;
     memcpy(tra, shm->tra, sizeof tra);
@@ -72,6 +64,6 @@ int main(int argc, char** argv) {
                quorlix_tra_value(t->x), quorlix_tra_value(t->y), quorlix_tra_value(t->z),
                quorlix_tra_value(t->azim), quorlix_tra_value(t->elev), quorlix_tra_value(t->roll));
     }
-    munmap(shm, sizeof *shm);
+    quorlix_shm_detach(shm);
     return 0;
 }

@@ -5,13 +5,21 @@
  * devices publish in the POSIX shared-memory object "/NAME" (see shm_open(3)).
  * The object holds one `struct quorlix_shm`. To read it:
  *
- *   int fd = shm_open("/NAME", O_RDWR, 0);
- *   struct quorlix_shm* shm = mmap(NULL, sizeof *shm, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
- *   if (!quorlix_shm_valid(shm, sizeof *shm)) ...      (not a Quorlix host, or another version)
- *   quorlix_shm_lock(&shm->controllers.lock.mutex);
- *   struct quorlix_con_data copy = shm->con[0];          (entry 1; copy what you need)
- *   uint32_t count = shm->controllers.count;
- *   quorlix_shm_unlock(&shm->controllers.lock.mutex);
+ *   char why[160];
+ *   struct quorlix_shm* shm = quorlix_shm_attach("NAME", getuid(), why, sizeof why);
+ *   if (shm == NULL) ...                                 (why says what was wrong)
+ *   if (quorlix_shm_lock(&shm->controllers.lock.mutex) == 0) {
+ *       struct quorlix_con_data copy = shm->con[0];      (entry 1; copy what you need)
+ *       uint32_t count = shm->controllers.count;
+ *       quorlix_shm_unlock(&shm->controllers.lock.mutex);
+ *   }                                                    (else: not free within a second)
+ *   quorlix_shm_detach(shm);
+ *
+ * Anybody can create an object of any name, so quorlix_shm_attach maps one
+ * only when it belongs to the expected user (the host's), cannot be written
+ * by every user, and is large enough for the whole layout. quorlix_shm_lock
+ * waits at most QUORLIX_SHM_LOCK_TIMEOUT_MS: a stuck holder cannot wedge the
+ * reader.
  *
  * Hold a lock only to copy: the devices wait for it before they publish. The
  * mapping must be writable because taking the lock writes to the mutex; never
@@ -25,9 +33,17 @@
 #define QUORLIX_SHM_H
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <time.h>
+#include <unistd.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -37,6 +53,7 @@ extern "C" {
 #define QUORLIX_SHM_VERSION 1u
 #define QUORLIX_SHM_ENTRIES 32
 #define QUORLIX_SHM_OWNER_SIZE 32
+#define QUORLIX_SHM_LOCK_TIMEOUT_MS 1000
 
 /* A tracker record (56 bytes). Pose values are fixed point x 100000. */
 struct quorlix_tra_data {
@@ -87,7 +104,11 @@ struct quorlix_shm {
     uint32_t size;    /* sizeof (struct quorlix_shm) */
     int32_t host_pid;
     uint32_t running; /* 1 while the host runs; 0 once it has stopped (read it under a lock) */
-    uint32_t reserved[3];
+    /* When the host process started, in clock ticks since boot (field 22 of
+       /proc/PID/stat): tells the host from a later process with its pid. */
+    uint32_t host_start_low;
+    uint32_t host_start_high;
+    uint32_t reserved;
     struct quorlix_shm_storage trackers;
     struct quorlix_shm_storage controllers;
     struct quorlix_tra_data tra[QUORLIX_SHM_ENTRIES];
@@ -100,15 +121,76 @@ static inline int quorlix_shm_valid(const struct quorlix_shm* shm, size_t mapped
            shm->version == QUORLIX_SHM_VERSION && shm->size == sizeof *shm;
 }
 
-/* 0 when the lock is held. A holder that died left records whole (each is
-   written in one copy), so the lock is made usable again and taken. */
-static inline int quorlix_shm_lock(pthread_mutex_t* mutex) {
-    int rc = pthread_mutex_lock(mutex);
+/* 0 when the lock is held; ETIMEDOUT when it was not free within
+   `timeout_ms`. A holder that died left records whole (each is written in
+   one copy), so the lock is made usable again and taken. */
+static inline int quorlix_shm_lock_within(pthread_mutex_t* mutex, unsigned timeout_ms) {
+    struct timespec until;
+    int rc;
+    clock_gettime(CLOCK_REALTIME, &until);
+    until.tv_sec += (time_t)(timeout_ms / 1000u);
+    until.tv_nsec += (long)(timeout_ms % 1000u) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+        until.tv_sec += 1;
+        until.tv_nsec -= 1000000000L;
+    }
+    rc = pthread_mutex_timedlock(mutex, &until);
     if (rc == EOWNERDEAD) rc = pthread_mutex_consistent(mutex);
     return rc;
 }
 
+static inline int quorlix_shm_lock(pthread_mutex_t* mutex) {
+    return quorlix_shm_lock_within(mutex, QUORLIX_SHM_LOCK_TIMEOUT_MS);
+}
+
 static inline int quorlix_shm_unlock(pthread_mutex_t* mutex) { return pthread_mutex_unlock(mutex); }
+
+/* Maps the host's object "/NAME" (NAME given with or without its slash) after
+   checking that it can be trusted: a regular object of user `owner`, not
+   writable by every user, large enough for the layout, holding storages of
+   this version. NULL when a check failed, with `why` saying which. */
+static inline struct quorlix_shm* quorlix_shm_attach(const char* name, uid_t owner, char* why, size_t why_size) {
+    char object[256];
+    struct stat info;
+    void* mapped;
+    int fd;
+    snprintf(object, sizeof object, "%s%s", name[0] == '/' ? "" : "/", name);
+    /* Writable, because taking a lock writes to the mutex; nothing else is written. */
+    fd = shm_open(object, O_RDWR | O_NOFOLLOW, 0);
+    if (fd < 0) {
+        snprintf(why, why_size, "%.128s: %s", object, strerror(errno));
+        return NULL;
+    }
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        snprintf(why, why_size, "%.128s: not a shared-memory object", object);
+    } else if (info.st_uid != owner) {
+        snprintf(why, why_size, "%.128s belongs to user %lu, not to user %lu", object, (unsigned long)info.st_uid,
+                 (unsigned long)owner);
+    } else if (info.st_mode & S_IWOTH) {
+        snprintf(why, why_size, "%.128s can be written by every user (mode %03lo)", object,
+                 (unsigned long)(info.st_mode & 0777));
+    } else if ((size_t)info.st_size < sizeof(struct quorlix_shm)) {
+        snprintf(why, why_size, "%.128s is %lld bytes, smaller than the %lu of the storages", object,
+                 (long long)info.st_size, (unsigned long)sizeof(struct quorlix_shm));
+    } else {
+        mapped = mmap(NULL, sizeof(struct quorlix_shm), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        close(fd);
+        if (mapped == MAP_FAILED) {
+            snprintf(why, why_size, "%.128s: %s", object, strerror(errno));
+            return NULL;
+        }
+        if (!quorlix_shm_valid((const struct quorlix_shm*)mapped, sizeof(struct quorlix_shm))) {
+            munmap(mapped, sizeof(struct quorlix_shm));
+            snprintf(why, why_size, "%.128s holds no quorlix-host storages of this version", object);
+            return NULL;
+        }
+        return (struct quorlix_shm*)mapped;
+    }
+    close(fd);
+    return NULL;
+}
+
+static inline void quorlix_shm_detach(struct quorlix_shm* shm) { munmap(shm, sizeof *shm); }
 
 static inline uint32_t quorlix_net_u32(uint32_t stored) {
     const unsigned char* b = (const unsigned char*)&stored;

@@ -1,0 +1,48 @@
+#include "VisibleText.h"
+
+#include <cstdio>
+
+namespace host {
+
+std::size_t utf8SequenceAt(const std::string& text, std::size_t at) {
+    auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    unsigned char lead = byte(at);
+    if (lead < 0x80) return 1;
+    std::size_t length = lead >= 0xc2 && lead <= 0xdf ? 2 : lead >= 0xe0 && lead <= 0xef ? 3
+                         : lead >= 0xf0 && lead <= 0xf4 ? 4 : 0;
+    if (length == 0 || at + length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i)
+        if ((byte(at + i) & 0xc0) != 0x80) return 0;
+    // No overlong forms, no surrogates, nothing beyond U+10FFFF.
+    unsigned char second = byte(at + 1);
+    if ((lead == 0xe0 && second < 0xa0) || (lead == 0xed && second > 0x9f) || (lead == 0xf0 && second < 0x90) ||
+        (lead == 0xf4 && second > 0x8f))
+        return 0;
+    return length;
+}
+
+std::string visibleText(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&](unsigned char c) {
+        char code[8];
+        std::snprintf(code, sizeof code, "\\x%02x", c);
+        out += code;
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        unsigned char c = static_cast<unsigned char>(text[i]);
+        std::size_t length = utf8SequenceAt(text, i);
+        if (length == 1 && c >= 0x20 && c != 0x7f) {
+            out += text[i++];
+        } else if (length > 1 && !(c == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0)) {
+            out.append(text, i, length);  // U+0080..U+009F are terminal controls too
+            i += length;
+        } else {
+            escape(c);
+            ++i;
+        }
+    }
+    return out;
+}
+
+}  // namespace host
