@@ -3,6 +3,7 @@
 // that die or race for a name, signals and closed pipes.
 #include "ChildProcess.h"
 #include "JsonCheck.h"
+#include "TempDir.h"
 #include "quorlix/shm.h"
 
 #include <gtest/gtest.h>
