@@ -11,6 +11,7 @@
 #include "ScreenView.h"
 #include "SharedStorages.h"
 #include "ChildProgram.h"
+#include "InstallPaths.h"
 
 #include <csignal>
 #include <cstdio>
@@ -25,12 +26,6 @@
 
 #ifndef QUORLIX_VERSION
 #define QUORLIX_VERSION "unknown"
-#endif
-#ifndef QUORLIX_PLUGIN_PATH
-#define QUORLIX_PLUGIN_PATH ""
-#endif
-#ifndef QUORLIX_SIM_PATH
-#define QUORLIX_SIM_PATH "quorlix-sim"
 #endif
 
 namespace host {
@@ -152,7 +147,7 @@ bool loadConfig(const HostOptions& options, ChildProgram& sim, HostConfig& confi
     if (!options.config.empty()) return readConfigFile(options.config, config, error);
     std::string port = options.port;
     if (port.empty()) {
-        std::string program = options.sim.empty() ? QUORLIX_SIM_PATH : options.sim;
+        std::string program = options.sim.empty() ? builtInSimPath() : options.sim;
         if (!sim.start(program, {"--demo", "--quiet", "--stay"}, error)) {
             error = "starting the simulator: " + error;
             return false;
@@ -190,7 +185,7 @@ int runHost(const HostOptions& options) {
     if (options.debugLevel >= 0) config.logger.debugLevel = options.debugLevel;
 
     // Every library loads before anything starts.
-    std::string builtIn = options.plugin.empty() ? QUORLIX_PLUGIN_PATH : options.plugin;
+    std::string builtIn = options.plugin.empty() ? builtInPluginPath() : options.plugin;
     std::map<std::string, std::unique_ptr<PluginLibrary>> libraries;
     for (const DeviceConfig& d : config.devices) {
         std::string path = resolveLibrary(d.library, config.fileName, builtIn);
