@@ -24,6 +24,8 @@ const char* const kHostUsage =
     "  --no-view         no view, only the devices' log and the summary\n"
     "  --shm NAME        keep the storages in POSIX shared memory /NAME, for other programs\n"
     "                    (see 'watch'); removed on exit\n"
+    "  --shm-group GROUP with --shm: the object belongs to GROUP with mode 0660, so that\n"
+    "                    GROUP's members can read it (default: mode 0600, this user only)\n"
     "  --keep-going      run on when a device's init fails, trying it again from time to time\n"
     "  --duration SECS   stop after this many seconds\n"
     "  --debug LEVEL     debug level of the devices' logger (overrides the configuration)\n"
@@ -92,6 +94,13 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             if (!takeValue()) return false;
             options.shm = value;
             options.watch.shm = value;
+        } else if (arg == "--shm-group" && options.mode == HostOptions::Mode::run) {
+            if (!takeValue()) return false;
+            if (value.empty()) {
+                error = "--shm-group needs a group name";
+                return false;
+            }
+            options.shmGroup = value;
         } else if (options.mode == HostOptions::Mode::watch) {
             if (arg == "--once") options.watch.once = true;
             else if (arg == "--interval") {
@@ -145,6 +154,10 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
     }
     if (options.mode == HostOptions::Mode::watch && options.watch.shm.empty() && !options.help) {
         error = "watch needs --shm NAME";
+        return false;
+    }
+    if (!options.shmGroup.empty() && options.shm.empty()) {
+        error = "--shm-group needs --shm NAME";
         return false;
     }
     if (!options.config.empty() && !options.port.empty()) {

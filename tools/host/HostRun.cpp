@@ -199,7 +199,8 @@ int runHost(const HostOptions& options) {
         libraries[path] = std::move(library);
     }
 
-    std::unique_ptr<SharedStorages> storages = SharedStorages::create(options.shm, config.logger, error);
+    std::unique_ptr<SharedStorages> storages = SharedStorages::create(options.shm, config.logger, error,
+                                                                      options.shmGroup.empty() ? config.shmGroup : options.shmGroup);
     if (!storages) {
         std::fprintf(stderr, "quorlix-host: %s\n", error.c_str());
         return 1;

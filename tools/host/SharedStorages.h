@@ -40,9 +40,10 @@ public:
 
     // An empty name keeps the storages private; otherwise "/NAME" is created
     // (a stale object of a host that died is replaced) and removed again
-    // when this object goes.
+    // when this object goes. The object is for this user alone (0600), or
+    // with a group for that group's members too (0660).
     static std::unique_ptr<SharedStorages> create(const std::string& shmName, const LoggerSettings& logger,
-                                                  std::string& error);
+                                                  std::string& error, const std::string& group = "");
 
     std::unique_ptr<DeviceViews> makeViews(const std::string& owner);
     // Before a device's init: its counts show exactly the entries before its own.
@@ -62,7 +63,7 @@ public:
 
 private:
     SharedStorages() = default;
-    bool map(const std::string& name, std::string& error);
+    bool map(const std::string& name, const std::string& group, std::string& error);
     bool initialise(std::string& error);
 
     std::string name_;
