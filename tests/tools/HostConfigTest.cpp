@@ -32,6 +32,7 @@ TEST(HostConfigReader, HostSettingsDevicesAndOptionLinesWithTheirLineNumbers) {
                      "logging on\n"
                      "debuglevel 3\n"
                      "debugthreshold -2\n"
+                     "shm-group cave\n"
                      "\n"
                      "device wand ./quorlix.so\n"
                      "\tserialport\t/dev/ttyUSB0\n"
@@ -48,16 +49,17 @@ TEST(HostConfigReader, HostSettingsDevicesAndOptionLinesWithTheirLineNumbers) {
     EXPECT_TRUE(config.logger.enabled);
     EXPECT_EQ(config.logger.debugLevel, 3);
     EXPECT_EQ(config.logger.debugThreshold, -2);
+    EXPECT_EQ(config.shmGroup, "cave");
     ASSERT_EQ(config.devices.size(), 2u);
     const host::DeviceConfig& wand = config.devices[0];
     EXPECT_EQ(wand.name, "wand");
     EXPECT_EQ(wand.library, "./quorlix.so");
-    EXPECT_EQ(wand.line, 9u);
+    EXPECT_EQ(wand.line, 10u);
     ASSERT_EQ(wand.options.size(), 3u);
-    EXPECT_EQ(wand.options[0].line, 10u);
+    EXPECT_EQ(wand.options[0].line, 11u);
     EXPECT_EQ(wand.options[0].name, "serialport");
     EXPECT_EQ(wand.options[0].args, std::vector<std::string>{"/dev/ttyUSB0"});
-    EXPECT_EQ(wand.options[1].line, 11u);
+    EXPECT_EQ(wand.options[1].line, 12u);
     EXPECT_EQ(wand.options[2].args.size(), 8u);
     // After a device line every line is the device's, host keywords included.
     ASSERT_EQ(config.devices[1].options.size(), 1u);
@@ -68,9 +70,11 @@ TEST(HostConfigReader, HostSettingsDevicesAndOptionLinesWithTheirLineNumbers) {
 TEST(HostConfigReader, BadLinesAreRefusedWithFileAndLine) {
     EXPECT_EQ(errorOf("showdate off\nverbose on\ndevice w q\n"),
               "wand.conf:2: unknown setting \"verbose\" (before the first device line only showdate, showtime, "
-              "showthreadid, logging, debuglevel, debugthreshold and device are allowed)");
+              "showthreadid, logging, debuglevel, debugthreshold, shm-group and device are allowed)");
     EXPECT_EQ(errorOf("\n\nshowtime maybe\ndevice w q\n"), "wand.conf:3: showtime needs on or off, not \"maybe\"");
     EXPECT_EQ(errorOf("showtime\n"), "wand.conf:1: showtime needs on or off");
+    EXPECT_EQ(errorOf("shm-group\n"), "wand.conf:1: shm-group needs one group name");
+    EXPECT_EQ(errorOf("shm-group a b\n"), "wand.conf:1: shm-group needs one group name, not \"a b\"");
     EXPECT_EQ(errorOf("debuglevel 1x\n"), "wand.conf:1: debuglevel needs a whole number, not \"1x\"");
     EXPECT_EQ(errorOf("debuglevel 99999999999\n"), "wand.conf:1: debuglevel needs a whole number, not \"99999999999\"");
     EXPECT_EQ(errorOf("debugthreshold 1 2\n"), "wand.conf:1: debugthreshold needs a whole number, not \"1 2\"");
@@ -169,6 +173,11 @@ TEST(HostCommandLine, RunAndWatchFlags) {
     EXPECT_FALSE(parse({"--debug", "1.5"}, o, error));
     EXPECT_FALSE(parse({"--shm"}, o, error));
     EXPECT_EQ(error, "--shm needs a value");
+    ASSERT_TRUE(parse({"--shm", "w", "--shm-group", "cave", "--no-view"}, o, error)) << error;
+    EXPECT_EQ(o.shmGroup, "cave");
+    EXPECT_FALSE(parse({"--shm-group", "cave"}, o, error));
+    EXPECT_EQ(error, "--shm-group needs --shm NAME");
+    EXPECT_FALSE(parse({"watch", "--shm", "w", "--shm-group", "cave"}, o, error));
     EXPECT_FALSE(parse({"--verbose"}, o, error));
 }
 

@@ -200,8 +200,8 @@ TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
     EXPECT_EQ(refused.wait(limit(5s)), 2);
     EXPECT_EQ(refused.errorText(), "quorlix-host: " + bad +
                                        ":3: unknown setting \"verbose\" (before the first device line only showdate, "
-                                       "showtime, showthreadid, logging, debuglevel, debugthreshold and device are "
-                                       "allowed)\n");
+                                       "showtime, showthreadid, logging, debuglevel, debugthreshold, shm-group and "
+                                       "device are allowed)\n");
     EXPECT_EQ(refused.outputText(), "");
 
     std::string missing = dir.file("missing.conf", "\ndevice wand lib/none.so\n");

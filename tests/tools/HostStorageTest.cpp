@@ -15,7 +15,9 @@
 #include <thread>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -106,6 +108,9 @@ TEST(HostStorages, SharedMemoryIsCreatedForOthersAndRemovedOnExit) {
         EXPECT_EQ(storages->shmName(), "/" + name);
         int fd = shm_open(("/" + name).c_str(), O_RDWR, 0);
         ASSERT_GE(fd, 0);
+        struct stat info {};
+        ASSERT_EQ(fstat(fd, &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << "without a group, for this user alone";
         void* mapped = mmap(nullptr, sizeof(quorlix_shm), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         close(fd);
         ASSERT_NE(mapped, MAP_FAILED);
@@ -128,6 +133,28 @@ TEST(HostStorages, SharedMemoryIsCreatedForOthersAndRemovedOnExit) {
     }
     EXPECT_LT(shm_open(("/" + name).c_str(), O_RDONLY, 0), 0);
     EXPECT_EQ(errno, ENOENT);
+}
+
+TEST(HostStorages, SharedMemoryGivenToAGroupIsReadableByIt) {
+    const struct group* own = getgrgid(getegid());
+    ASSERT_NE(own, nullptr);
+    std::string group = own->gr_name;
+    std::string name = "/quorlix-group-" + std::to_string(getpid());
+    std::string error;
+    {
+        auto storages = host::SharedStorages::create(name, quiet(), error, group);
+        ASSERT_TRUE(storages) << error;
+        int fd = shm_open(name.c_str(), O_RDONLY, 0);
+        ASSERT_GE(fd, 0);
+        struct stat info {};
+        ASSERT_EQ(fstat(fd, &info), 0);
+        close(fd);
+        EXPECT_EQ(info.st_mode & 0777, 0660u);
+        EXPECT_EQ(info.st_gid, getegid());
+    }
+    EXPECT_FALSE(host::SharedStorages::create(name, quiet(), error, "no-such-group-quorlix"));
+    EXPECT_EQ(error, "shm-group: there is no group \"no-such-group-quorlix\"");
+    EXPECT_LT(shm_open(name.c_str(), O_RDONLY, 0), 0) << "a refused group leaves no object behind";
 }
 
 TEST(HostStorages, MemoryLeftByAHostThatDiedIsTakenOver) {

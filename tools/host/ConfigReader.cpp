@@ -128,9 +128,14 @@ private:
                 return fail(keyword + " needs a whole number" + (w.size() > 1 ? ", not \"" + joined(w) + "\"" : ""));
             return true;
         }
+        if (keyword == "shm-group") {
+            if (w.size() != 2) return fail("shm-group needs one group name" + (w.size() > 2 ? ", not \"" + joined(w) + "\"" : ""));
+            config_.shmGroup = w[1];
+            return true;
+        }
         return fail("unknown setting \"" + w[0] +
                     "\" (before the first device line only showdate, showtime, showthreadid, logging, "
-                    "debuglevel, debugthreshold and device are allowed)");
+                    "debuglevel, debugthreshold, shm-group and device are allowed)");
     }
 
     static std::string joined(const std::vector<std::string>& w) {

@@ -33,6 +33,7 @@ struct DeviceConfig {
 struct HostConfig {
     std::string fileName;
     LoggerSettings logger;
+    std::string shmGroup;   // shm-group: group that may read the shared memory
     std::vector<DeviceConfig> devices;
 };
 

@@ -26,12 +26,17 @@ const char* const kHostUsage =
     "  --no-view         no view, only the devices' log and the summary\n"
     "  --shm NAME        keep the storages in POSIX shared memory /NAME, for other programs\n"
     "                    (see 'watch'); removed on exit\n"
+    "  --shm-group GROUP\n"
+    "                    with --shm: the object belongs to GROUP with mode 0660, so that\n"
+    "                    GROUP's members can read it (default: mode 0600, this user only)\n"
     "  --keep-going      run on when a device's init fails, trying it again from time to time\n"
     "  --duration SECS   stop after this many seconds\n"
     "  --debug LEVEL     debug level of the devices' logger (overrides the configuration)\n"
-    "  --plugin PATH     the plug-in that the library name \"quorlix\" stands for\n"
-    "                    (default: the one built with this host)\n"
-    "  --sim PATH        the simulator the demo starts (default: the one built with this host)\n"
+    "  --plugin PATH     the plug-in that the library name \"quorlix\" stands for (default:\n"
+    "                    ../lib/quorlix/quorlix.so from this program's folder, or the one\n"
+    "                    built with it)\n"
+    "  --sim PATH        the simulator the demo starts (default: quorlix-sim in this\n"
+    "                    program's folder, or the one built with it)\n"
     "  --help, --version\n"
     "\n"
     "watch: attach to a host started with --shm NAME and show each record as it changes,\n"
@@ -100,6 +105,13 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             if (!takeValue()) return false;
             options.shm = value;
             options.watch.shm = value;
+        } else if (arg == "--shm-group" && options.mode == HostOptions::Mode::run) {
+            if (!takeValue()) return false;
+            if (value.empty()) {
+                error = "--shm-group needs a group name";
+                return false;
+            }
+            options.shmGroup = value;
         } else if (options.mode == HostOptions::Mode::watch) {
             if (arg == "--once") options.watch.once = true;
             else if (arg == "--owner") {
@@ -165,6 +177,10 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
     }
     if (options.mode == HostOptions::Mode::watch && options.watch.shm.empty() && !options.help) {
         error = "watch needs --shm NAME";
+        return false;
+    }
+    if (!options.shmGroup.empty() && options.shm.empty()) {
+        error = "--shm-group needs --shm NAME";
         return false;
     }
     if (!options.config.empty() && !options.port.empty()) {

@@ -12,6 +12,7 @@
 #include "SharedStorages.h"
 #include "WriteAll.h"
 #include "ChildProgram.h"
+#include "InstallPaths.h"
 
 #include <cerrno>
 #include <csignal>
@@ -29,12 +30,6 @@
 
 #ifndef QUORLIX_VERSION
 #define QUORLIX_VERSION "unknown"
-#endif
-#ifndef QUORLIX_PLUGIN_PATH
-#define QUORLIX_PLUGIN_PATH ""
-#endif
-#ifndef QUORLIX_SIM_PATH
-#define QUORLIX_SIM_PATH "quorlix-sim"
 #endif
 
 namespace host {
@@ -74,7 +69,7 @@ bool loadConfig(const HostOptions& options, ChildProgram& sim, HostConfig& confi
     if (!options.config.empty()) return readConfigFile(options.config, config, error);
     std::string port = options.port;
     if (port.empty()) {
-        std::string program = options.sim.empty() ? QUORLIX_SIM_PATH : options.sim;
+        std::string program = options.sim.empty() ? builtInSimPath() : options.sim;
         if (!sim.start(program, {"--demo", "--quiet", "--stay"}, error)) {
             error = "starting the simulator: " + error;
             return false;
@@ -227,11 +222,12 @@ int runHost(const HostOptions& options) {
     }
     if (options.debugLevel >= 0) config.logger.debugLevel = options.debugLevel;
 
-    const std::string builtIn = options.plugin.empty() ? QUORLIX_PLUGIN_PATH : options.plugin;
+    const std::string builtIn = options.plugin.empty() ? builtInPluginPath() : options.plugin;
     Libraries libraries;
     if (!loadLibraries(config, builtIn, libraries)) return 2;
 
-    std::unique_ptr<SharedStorages> storages = SharedStorages::create(options.shm, config.logger, error);
+    std::unique_ptr<SharedStorages> storages = SharedStorages::create(options.shm, config.logger, error,
+                                                                      options.shmGroup.empty() ? config.shmGroup : options.shmGroup);
     if (!storages) {
         std::fprintf(stderr, "quorlix-host: %s\n", error.c_str());
         return 1;

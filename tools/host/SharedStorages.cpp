@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -90,6 +91,24 @@ void setOwner(quorlix_shm_storage& storage, std::uint32_t from, std::uint32_t to
     }
 }
 
+// Gives the object to `group`, readable and writable by its members.
+bool shareWithGroup(int fd, const std::string& object, const std::string& group, std::string& error) {
+    struct group entry {};
+    struct group* found = nullptr;
+    char buffer[4096];
+    errno = getgrnam_r(group.c_str(), &entry, buffer, sizeof buffer, &found);
+    if (found == nullptr) {
+        error = "shm-group: there is no group \"" + group + "\"";
+        return false;
+    }
+    if (fchown(fd, static_cast<uid_t>(-1), found->gr_gid) != 0 || fchmod(fd, 0660) != 0) {
+        error = systemText("giving shared memory " + object + " to group " + group +
+                           " (the host must be a member of it)");
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 std::string shmObjectName(const std::string& name) {
@@ -99,14 +118,14 @@ std::string shmObjectName(const std::string& name) {
 }
 
 std::unique_ptr<SharedStorages> SharedStorages::create(const std::string& shmName, const LoggerSettings& logger,
-                                                       std::string& error) {
+                                                       std::string& error, const std::string& group) {
     std::unique_ptr<SharedStorages> storages(new SharedStorages());
     storages->logger_ = makePluginLogger(logger, "quorlix-host");
-    if (!storages->map(shmName, error) || !storages->initialise(error)) return nullptr;
+    if (!storages->map(shmName, group, error) || !storages->initialise(error)) return nullptr;
     return storages;
 }
 
-bool SharedStorages::map(const std::string& shmName, std::string& error) {
+bool SharedStorages::map(const std::string& shmName, const std::string& group, std::string& error) {
     if (shmName.empty()) {
         void* mapped = mmap(nullptr, sizeof(quorlix_shm), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
         if (mapped == MAP_FAILED) {
@@ -141,18 +160,19 @@ bool SharedStorages::map(const std::string& shmName, std::string& error) {
         error = systemText("creating shared memory " + object);
         return false;
     }
-    name_ = object;
-    if (ftruncate(fd, sizeof(quorlix_shm)) != 0) {
-        error = systemText("sizing shared memory " + object);
+    // Nothing is mapped yet on failure: the object goes here, not in the destructor.
+    auto fail = [&](const std::string& message) {
+        if (!message.empty()) error = message;
         ::close(fd);
+        shm_unlink(object.c_str());
         return false;
-    }
+    };
+    if (!group.empty() && !shareWithGroup(fd, object, group, error)) return fail("");
+    if (ftruncate(fd, sizeof(quorlix_shm)) != 0) return fail(systemText("sizing shared memory " + object));
     void* mapped = mmap(nullptr, sizeof(quorlix_shm), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    if (mapped == MAP_FAILED) return fail(systemText("mapping shared memory " + object));
     ::close(fd);
-    if (mapped == MAP_FAILED) {
-        error = systemText("mapping shared memory " + object);
-        return false;
-    }
+    name_ = object;
     region_ = static_cast<quorlix_shm*>(mapped);
     return true;
 }
@@ -216,7 +236,10 @@ bool SharedStorages::initialise(std::string& error) {
 }
 
 SharedStorages::~SharedStorages() {
-    if (region_ == nullptr) return;
+    if (region_ == nullptr) {
+        release();  // the name's lock, where the object itself failed
+        return;
+    }
     if (name_.empty()) {
         if (mutexesReady_) {
             pthread_mutex_destroy(&region_->trackers.lock.mutex);

@@ -43,9 +43,10 @@ public:
 
     // An empty name keeps the storages private; otherwise "/NAME" is created
     // (a stale object of a host that died is replaced; one of a running host
-    // is refused) and removed again when this object goes.
+    // is refused) and removed again when this object goes. The object is for
+    // this user alone (0600), or with a group for that group's members too (0660).
     static std::unique_ptr<SharedStorages> create(const std::string& shmName, const LoggerSettings& logger,
-                                                  std::string& error);
+                                                  std::string& error, const std::string& group = "");
 
     std::unique_ptr<DeviceViews> makeViews(const std::string& owner);
     // Lock waits here are bounded (a reader may hold a lock for ever): false
@@ -80,7 +81,7 @@ public:
 
 private:
     SharedStorages() = default;
-    bool map(const std::string& name, std::string& error);
+    bool map(const std::string& name, const std::string& group, std::string& error);
     bool initialise(std::string& error);
     bool takeName(const std::string& object, std::string& error);
 
