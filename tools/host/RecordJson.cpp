@@ -53,20 +53,17 @@ std::string jsonString(const std::string& text) {
     };
     for (std::size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        std::size_t length = utf8SequenceAt(text, i);
+        std::size_t length = printableAt(text, i);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
             ++i;
-        } else if (length == 1 && c >= 0x20 && c != 0x7f) {
-            out += static_cast<char>(c);
-            ++i;
-        } else if (length == 2 && c == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0) {
-            escape(static_cast<unsigned char>(text[i + 1]));  // the terminal controls U+0080..U+009F
-            i += 2;
-        } else if (length > 1) {
+        } else if (length > 0) {
             out.append(text, i, length);
             i += length;
+        } else if (utf8SequenceAt(text, i) == 2) {
+            escape(static_cast<unsigned char>(text[i + 1]));  // a terminal control of U+0080..U+009F
+            i += 2;
         } else {
             // A control byte, or a byte that is not UTF-8: kept as the
             // character of that number, so the line stays valid JSON.

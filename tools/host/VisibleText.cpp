@@ -21,25 +21,27 @@ std::size_t utf8SequenceAt(const std::string& text, std::size_t at) {
     return length;
 }
 
+std::size_t printableAt(const std::string& text, std::size_t at) {
+    unsigned char c = static_cast<unsigned char>(text[at]);
+    std::size_t length = utf8SequenceAt(text, at);
+    if (length == 1) return c >= 0x20 && c != 0x7f ? 1 : 0;
+    // U+0080..U+009F are terminal controls too.
+    if (length == 2 && c == 0xc2 && static_cast<unsigned char>(text[at + 1]) < 0xa0) return 0;
+    return length;
+}
+
 std::string visibleText(const std::string& text) {
     std::string out;
     out.reserve(text.size());
-    auto escape = [&](unsigned char c) {
-        char code[8];
-        std::snprintf(code, sizeof code, "\\x%02x", c);
-        out += code;
-    };
     for (std::size_t i = 0; i < text.size();) {
-        unsigned char c = static_cast<unsigned char>(text[i]);
-        std::size_t length = utf8SequenceAt(text, i);
-        if (length == 1 && c >= 0x20 && c != 0x7f) {
-            out += text[i++];
-        } else if (length > 1 && !(c == 0xc2 && static_cast<unsigned char>(text[i + 1]) < 0xa0)) {
-            out.append(text, i, length);  // U+0080..U+009F are terminal controls too
+        std::size_t length = printableAt(text, i);
+        if (length > 0) {
+            out.append(text, i, length);
             i += length;
         } else {
-            escape(c);
-            ++i;
+            char code[8];
+            std::snprintf(code, sizeof code, "\\x%02x", static_cast<unsigned char>(text[i++]));
+            out += code;
         }
     }
     return out;
