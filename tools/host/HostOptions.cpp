@@ -50,7 +50,7 @@ const char* const kHostUsage =
     "\n"
     "SIGINT, SIGTERM, SIGHUP or SIGQUIT stops every device within one read time-out, and a\n"
     "closed standard output (a reader such as 'head' that went away) stops the host too; the\n"
-    "exit status is then 0. A device still blocked 2 s after the stop (waiting for a storage\n"
+    "exit status is then 0. A device still blocked 1.5 s after the stop (waiting for a storage\n"
     "lock that another program holds) is named, and the host exits with status 1 without it.\n"
     "Exit status 1: a device's init failed (without --keep-going), the storages could not be\n"
     "created, or a device did not stop; 2: bad command line or configuration.\n"
