@@ -41,7 +41,7 @@ const char* const kSimUsage =
     "  --no-wait         do not wait for a host to open the line (at the start and after plug)\n"
     "  --stay            keep the line open after the script until interrupted\n"
     "  --linger TIME     after the script, wait at most this long for the host to read\n"
-    "                    everything (default 2s)\n"
+    "                    everything (default 2s; 0: not at all)\n"
     "\n"
     "Output:\n"
     "  --capture FILE    write everything sent as a script that replays it with its timing\n"
@@ -127,7 +127,8 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& options, std
         } else if (arg == "--linger") {
             if (!value(v)) return false;
             Duration d{};
-            if (!parseDuration(v, d)) {
+            // "0" needs no unit: do not wait at all.
+            if (std::strcmp(v, "0") != 0 && !parseDuration(v, d)) {
                 error = std::string("--linger: \"") + v + "\" is not a time (e.g. 2s)";
                 return false;
             }

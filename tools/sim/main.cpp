@@ -58,6 +58,11 @@ bool readAll(const std::string& path, std::string& text, std::string& error) {
         text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
         return true;
     }
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        error = path + ": is a directory, not a file";
+        return false;
+    }
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         error = path + ": " + std::strerror(errno);
@@ -246,11 +251,18 @@ int main(int argc, char** argv) {
         break;
     }
     if (!ok && !gStop.load() && runError.empty()) runError = lineSink.error();
+    // Keys and forwarding end by a signal; anything else stopped by one did
+    // not send everything, and must not claim it did.
+    const bool cutShort = gStop.load() && options.mode != sim::SimOptions::Mode::interactive &&
+                          options.mode != sim::SimOptions::Mode::forward;
+    if (cutShort && runError.empty()) runError = "stopped by a signal before everything was sent";
 
-    if (line->plugged()) line->drain(options.linger, gStop);
+    if (line->plugged() && !cutShort) line->drain(options.linger, gStop);
     // Tells a program that started the simulator that everything was sent.
-    std::printf("done\n");
-    std::fflush(stdout);
+    if (!cutShort) {
+        std::printf("done\n");
+        std::fflush(stdout);
+    }
     while (options.stay && !gStop.load()) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     finished.store(true);
     readerWatch.join();
