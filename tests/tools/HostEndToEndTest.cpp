@@ -173,24 +173,50 @@ TEST(HostEndToEnd, WatchReadsTheSharedMemoryFromAnotherProcess) {
     EXPECT_LT(shm_open(("/" + name).c_str(), O_RDONLY, 0), 0) << "the host removes its shared memory";
 }
 
-TEST(HostEndToEnd, ADeviceWhoseLineCameBackWorksAgain) {
+TEST(HostEndToEnd, ADeviceWhoseLineIsLostHoldsNothingAndWorksAgainWhenItIsBack) {
     TempDir dir;
-    ChildProcess sim(simCommand(dir, "press 1; wait 300ms; release; wait 300ms; unplug; wait 1200ms; plug;"
-                                     "press 2; wait 300ms; release"));
+    std::string name = "quorlix-lost-" + std::to_string(getpid());
+    // Button 1 is still held when the adapter is pulled.
+    ChildProcess sim(simCommand(dir, "press 1; wait 300ms; unplug; wait 1500ms; plug; press 2; wait 300ms; release"));
     ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
     std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
-    ChildProcess host({kHost, config, "--json"});
+    ChildProcess host({kHost, config, "--json", "--shm", name});
     EXPECT_TRUE(host.waitForLine([](const std::string& l) { return buttonsOf(l) == "1,0,0,0,0,0,0,0,0,0,0"; },
                                  limit(10s)));
-    EXPECT_TRUE(host.waitForLine([](const std::string& l) { return buttonsOf(l) == "0,1,0,0,0,0,0,0,0,0,0"; },
+    ChildProcess watch({kHost, "watch", "--shm", name});
+    // While the line is gone, every reader sees nothing pressed, marked lost.
+    const std::string lostJson = "\"buttons\":[" + kReleased + "],\"valuators\":[0.000,0.000],\"line\":\"lost\"}";
+    EXPECT_TRUE(host.waitForLine([&](const std::string& l) { return l.find(lostJson) != std::string::npos; }, limit(10s)))
+        << host.outputText();
+    EXPECT_TRUE(watch.waitForLine(
+        [](const std::string& l) { return l == "controller 1 wand  buttons . . . . . . . . . . .  valuators +0.000 +0.000  line lost"; },
+        limit(5s)))
+        << watch.outputText();
+    for (const char* reader : {QUORLIX_SHM_READER_PATH, QUORLIX_SHM_READER_CXX_PATH}) {
+        ChildProcess once({reader, name});
+        EXPECT_EQ(once.wait(limit(5s)), 0) << once.errorText();
+        EXPECT_NE(once.outputText().find("buttons 0 0 0 0 0 0 0 0 0 0 0, valuators 0.000 0.000, line lost\n"),
+                  std::string::npos)
+            << reader << ": " << once.outputText();
+    }
+    // Its next record clears the mark: the wand, back, still holds 1 and now 2.
+    EXPECT_TRUE(host.waitForLine([](const std::string& l) { return buttonsOf(l) == "1,1,0,0,0,0,0,0,0,0,0"; },
                                  limit(20s)))
         << host.errorText();
+    EXPECT_TRUE(watch.waitForLine(
+        [](const std::string& l) { return l == "controller 1 wand  buttons 1 2 . . . . . . . . .  valuators +0.000 +0.000"; },
+        limit(5s)))
+        << watch.outputText();
     std::string log = host.errorText();
     EXPECT_NE(log.find("quorlix-host: wand: 3 reads in a row failed; the line seems gone"), std::string::npos) << log;
+    EXPECT_NE(log.find("quorlix-host: wand: line lost; its controller shows nothing pressed until it is back"),
+              std::string::npos)
+        << log;
     EXPECT_NE(log.find("quorlix-host: wand: reconnect try 1 in 0.5 s"), std::string::npos) << log;
     EXPECT_TRUE(std::regex_search(log, std::regex("quorlix-host: wand: reconnected on try [0-9]+"))) << log;
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(limit(3s)), 0);
+    EXPECT_EQ(watch.wait(limit(3s)), 0);
 }
 
 TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {

@@ -9,7 +9,7 @@
 namespace host {
 
 void JsonFeed::changed(const ChangeEvent& event) {
-    std::string line = event.kind == ChangeEvent::Kind::controller ? controllerJson(*event.device, event.entry, event.con)
+    std::string line = event.kind == ChangeEvent::Kind::controller ? controllerJson(*event.device, event.entry, event.con, event.lost)
                                                                    : trackerJson(*event.device, event.entry, event.tra);
     line += '\n';
     std::lock_guard<std::mutex> lock(mutex_);

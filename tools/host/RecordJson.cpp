@@ -74,7 +74,8 @@ std::string jsonString(const std::string& text) {
     return out + "\"";
 }
 
-std::string controllerJson(const std::string& device, std::uint32_t entry, const quorlix_con_data& record) {
+std::string controllerJson(const std::string& device, std::uint32_t entry, const quorlix_con_data& record,
+                           bool lost) {
     std::string json = head(device, "controller", entry, quorlix_net_u32(record.number), record.time_sec,
                             record.time_usec);
     std::uint32_t buttons = std::min<std::uint32_t>(quorlix_net_u32(record.button_count), 32);
@@ -84,7 +85,7 @@ std::string controllerJson(const std::string& device, std::uint32_t entry, const
     json += "],\"valuators\":[";
     for (std::uint32_t n = 1; n <= valuators; ++n)
         json += (n > 1 ? "," : "") + fixedDecimal(quorlix_net_i32(record.valuators[n - 1]), 3);
-    return json + "]}";
+    return json + (lost ? "],\"line\":\"lost\"}" : "]}");
 }
 
 std::string trackerJson(const std::string& device, std::uint32_t entry, const quorlix_tra_data& record) {

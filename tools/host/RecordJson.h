@@ -9,8 +9,10 @@ namespace host {
 
 // One JSON object (no line end) for a changed record: device, kind, entry,
 // record number, time stamp, and buttons and valuators or the pose. Values
-// are the records' exact fixed-point decimals.
-std::string controllerJson(const std::string& device, std::uint32_t entry, const quorlix_con_data& record);
+// are the records' exact fixed-point decimals. A record the host wrote for a
+// device whose line is lost ends with "line":"lost".
+std::string controllerJson(const std::string& device, std::uint32_t entry, const quorlix_con_data& record,
+                           bool lost = false);
 std::string trackerJson(const std::string& device, std::uint32_t entry, const quorlix_tra_data& record);
 
 // The stored fixed-point value as its exact decimal: 1250 with 3 places is "1.250".

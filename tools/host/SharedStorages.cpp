@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <sys/file.h>
@@ -325,6 +326,22 @@ bool SharedStorages::takeController(std::uint32_t n, quorlix_con_data& out) {
     if (!lock.held()) return false;
     out = region_->con[n - 1];
     ++region_->controllers.changes[n - 1];
+    region_->controllers.lost &= ~(1u << (n - 1));
+    return true;
+}
+
+bool SharedStorages::releaseController(std::uint32_t n, std::int64_t nowUs, quorlix_con_data& out) {
+    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return false;
+    Locked lock(region_->controllers);
+    if (!lock.held()) return false;
+    quorlix_con_data& record = region_->con[n - 1];
+    std::memset(record.buttons, 0, sizeof record.buttons);
+    std::memset(record.valuators, 0, sizeof record.valuators);
+    record.time_sec = static_cast<std::int32_t>(htonl(static_cast<std::uint32_t>(nowUs / 1000000)));
+    record.time_usec = static_cast<std::int32_t>(htonl(static_cast<std::uint32_t>(nowUs % 1000000)));
+    out = record;
+    ++region_->controllers.changes[n - 1];
+    region_->controllers.lost |= 1u << (n - 1);
     return true;
 }
 

@@ -59,6 +59,11 @@ public:
     // Copies entry n (1..32) under its lock and notes that it was rewritten.
     bool takeController(std::uint32_t n, quorlix_con_data& out);
     bool takeTracker(std::uint32_t n, quorlix_tra_data& out);
+    // For a device whose line is lost: entry n keeps its counts but holds
+    // nothing pressed and every valuator 0, stamped `nowUs` (microseconds
+    // since 1970), and is marked lost until the device's next record. The
+    // record as written goes to `out`.
+    bool releaseController(std::uint32_t n, std::int64_t nowUs, quorlix_con_data& out);
 
     // Tells readers of the shared memory that the host has stopped.
     void markStopped();

@@ -26,6 +26,7 @@ namespace {
 // What one look at a storage found, copied out under its lock.
 struct Seen {
     std::uint32_t count = 0;
+    std::uint32_t lost = 0;
     std::uint32_t changes[QUORLIX_SHM_ENTRIES] = {};
     char owner[QUORLIX_SHM_ENTRIES][QUORLIX_SHM_OWNER_SIZE] = {};
     bool running = true;
@@ -36,6 +37,7 @@ bool look(quorlix_shm& shm, quorlix_shm_storage& storage, Seen& seen, void* reco
           std::size_t recordSize) {
     if (quorlix_shm_lock(&storage.lock.mutex) != 0) return false;
     seen.count = storage.count < QUORLIX_SHM_ENTRIES ? storage.count : QUORLIX_SHM_ENTRIES;
+    seen.lost = storage.lost;
     std::memcpy(seen.changes, storage.changes, sizeof seen.changes);
     std::memcpy(seen.owner, storage.owner, sizeof seen.owner);
     std::memcpy(records, source, recordSize * QUORLIX_SHM_ENTRIES);
@@ -54,7 +56,7 @@ std::string ownerOf(const Seen& seen, std::uint32_t n) {
     return std::string(seen.owner[n - 1], strnlen(seen.owner[n - 1], QUORLIX_SHM_OWNER_SIZE));
 }
 
-std::string plainController(const std::string& device, std::uint32_t n, const quorlix_con_data& con) {
+std::string plainController(const std::string& device, std::uint32_t n, const quorlix_con_data& con, bool lost) {
     std::string text = "controller " + std::to_string(n) + " " + visibleText(device) + "  buttons";
     std::uint32_t buttons = quorlix_net_u32(con.button_count);
     for (std::uint32_t b = 1; b <= buttons && b <= 32; ++b)
@@ -65,7 +67,7 @@ std::string plainController(const std::string& device, std::uint32_t n, const qu
         std::int32_t stored = quorlix_net_i32(con.valuators[v - 1]);
         text += std::string(" ") + (stored >= 0 ? "+" : "") + fixedDecimal(stored, 3);
     }
-    return text;
+    return lost ? text + "  line lost" : text;
 }
 
 std::string plainTracker(const std::string& device, std::uint32_t n, const quorlix_tra_data& tra) {
@@ -133,7 +135,8 @@ int runWatch(const WatchOptions& options, const std::atomic<bool>& stop) {
             if (!first && seenCon.changes[n - 1] == lastCon.changes[n - 1]) continue;
             if (seenCon.changes[n - 1] == 0 && !options.once) continue;
             std::string owner = ownerOf(seenCon, n);
-            say(options.json ? controllerJson(owner, n, con[n - 1]) : plainController(owner, n, con[n - 1]));
+            bool lost = (seenCon.lost >> (n - 1)) & 1u;
+            say(options.json ? controllerJson(owner, n, con[n - 1], lost) : plainController(owner, n, con[n - 1], lost));
         }
         for (std::uint32_t n = 1; n <= seenTra.count; ++n) {
             if (!first && seenTra.changes[n - 1] == lastTra.changes[n - 1]) continue;

@@ -1,5 +1,6 @@
 /* Reads the records of a running quorlix-host started with --shm NAME.
  * Build: cc -std=c99 -I tools/host/include shm_reader.c -o shm_reader -pthread
+ *   (or as C++: c++ -x c++ -I tools/host/include shm_reader.c -o shm_reader -pthread)
  * Run:   ./shm_reader NAME                                                   */
 #define _POSIX_C_SOURCE 200809L
 #include "quorlix/shm.h"
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
     /* Copy under the lock, print afterwards: the devices wait while it is held. */
     struct quorlix_con_data con[QUORLIX_SHM_ENTRIES];
     char owner[QUORLIX_SHM_ENTRIES][QUORLIX_SHM_OWNER_SIZE];
+    int lost[QUORLIX_SHM_ENTRIES];
     if (quorlix_shm_lock(&shm->controllers.lock.mutex) != 0) {
         fprintf(stderr, "%s: the controllers lock was not free within %d ms\n", argv[1], QUORLIX_SHM_LOCK_TIMEOUT_MS);
         quorlix_shm_detach(shm);
@@ -33,6 +35,7 @@ int main(int argc, char** argv) {
     if (count > QUORLIX_SHM_ENTRIES) count = QUORLIX_SHM_ENTRIES;
     memcpy(con, shm->con, sizeof con);
     memcpy(owner, shm->controllers.owner, sizeof owner);
+    for (uint32_t n = 1; n <= QUORLIX_SHM_ENTRIES; ++n) lost[n - 1] = quorlix_shm_entry_lost(&shm->controllers, n);
     quorlix_shm_unlock(&shm->controllers.lock.mutex);
 
     for (uint32_t n = 1; n <= count; ++n) {
@@ -44,7 +47,8 @@ int main(int argc, char** argv) {
         printf(", valuators");
         for (uint32_t v = 1; v <= quorlix_net_u32(c->valuator_count) && v <= 32; ++v)
             printf(" %.3f", quorlix_con_valuator(c, v));
-        printf("\n");
+        /* The wand's line is gone: nothing is held until it is back. */
+        printf("%s\n", lost[n - 1] ? ", line lost" : "");
     }
 
     struct quorlix_tra_data tra[QUORLIX_SHM_ENTRIES];

@@ -50,7 +50,7 @@ extern "C" {
 #endif
 
 #define QUORLIX_SHM_MAGIC 0x51524C58u /* "QRLX" */
-#define QUORLIX_SHM_VERSION 1u
+#define QUORLIX_SHM_VERSION 2u
 #define QUORLIX_SHM_ENTRIES 32
 #define QUORLIX_SHM_OWNER_SIZE 32
 #define QUORLIX_SHM_LOCK_TIMEOUT_MS 1000
@@ -93,7 +93,7 @@ union quorlix_shm_mutex {
 struct quorlix_shm_storage {
     union quorlix_shm_mutex lock;     /* guards this storage and its records */
     uint32_t count;                   /* entries in use, 0 to 32 */
-    uint32_t reserved;
+    uint32_t lost; /* bit n - 1: entry n's device lost its line (see quorlix_shm_entry_lost) */
     uint32_t changes[QUORLIX_SHM_ENTRIES]; /* bumped each time entry n + 1 is rewritten */
     char owner[QUORLIX_SHM_ENTRIES][QUORLIX_SHM_OWNER_SIZE]; /* device that owns entry n + 1 */
 };
@@ -119,6 +119,16 @@ struct quorlix_shm {
 static inline int quorlix_shm_valid(const struct quorlix_shm* shm, size_t mapped) {
     return shm != NULL && mapped >= sizeof *shm && shm->magic == QUORLIX_SHM_MAGIC &&
            shm->version == QUORLIX_SHM_VERSION && shm->size == sizeof *shm;
+}
+
+/* 1 when entry n (1 to 32) of `storage` belongs to a device whose line is
+   lost: the host then keeps a record there with nothing pressed and every
+   valuator 0 (tracker poses stay as they were), so an application never sees
+   a button held by a wand it no longer hears. The mark goes with the device's
+   next record for the entry. Read it under the storage's lock, with the record. */
+static inline int quorlix_shm_entry_lost(const struct quorlix_shm_storage* storage, uint32_t n) {
+    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return 0;
+    return (int)((storage->lost >> (n - 1)) & 1u);
 }
 
 /* 0 when the lock is held; ETIMEDOUT when it was not free within

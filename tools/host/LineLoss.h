@@ -1,0 +1,27 @@
+#pragma once
+
+#include "ChangeEvent.h"
+#include "SharedStorages.h"
+
+#include <string>
+
+namespace host {
+
+// A device whose line is gone (pulled adapter, failing reads, the device set
+// up again) can no longer release what it pressed. Its controller entries
+// get a record with nothing pressed and every valuator 0 (tracker poses
+// stay), marked lost for readers until the device publishes again, and the
+// listeners hear of it, so no application keeps "grabbing" meanwhile.
+class LineLoss {
+public:
+    LineLoss(SharedStorages& storages, ChangeListener& listener) : storages_(storages), listener_(listener) {}
+
+    // Releases the controller entries `views` claimed for `device`; how many.
+    unsigned release(const std::string& device, const DeviceViews& views);
+
+private:
+    SharedStorages& storages_;
+    ChangeListener& listener_;
+};
+
+}  // namespace host
