@@ -1,4 +1,5 @@
 #include "LogCapture.h"
+#include "LogFold.h"
 #include "PluginLogger.h"
 #include "RateMeter.h"
 #include "RecordJson.h"
@@ -128,8 +129,86 @@ TEST(HostScreen, ValuatorBarsAndFrames) {
     std::size_t entries = 0;
     for (const std::string& l : lines) entries += l.find("controller 1") != std::string::npos;
     EXPECT_EQ(entries, 1u) << "entries of other devices are not shown under this one";
-    std::string live = host::screenText({"a", "b"}, true);
-    EXPECT_EQ(live, "\x1b[Ha\x1b[K\nb\x1b[K\n\x1b[J");
+    // Redrawn in place; a terminal as tall as the frame gets no last line feed to scroll it.
+    EXPECT_EQ(host::screenText({"a", "b"}, true), "\x1b[H\x1b[Ka\r\n\x1b[Kb\r\n\x1b[J");
+    EXPECT_EQ(host::screenText({"a", "b"}, true, 3), "\x1b[H\x1b[Ka\r\n\x1b[Kb\r\n\x1b[J");
+    EXPECT_EQ(host::screenText({"a", "b"}, true, 2), "\x1b[H\x1b[Ka\r\n\x1b[Kb");
+}
+
+// Two devices with a controller each and a tracker, and a full log.
+host::ScreenFrame busyFrame(int width, int height) {
+    host::ScreenFrame frame;
+    frame.title = "quorlix-host 9.9   2 devices   storages private   Ctrl-C stops";
+    frame.width = width;
+    frame.height = height;
+    for (const char* name : {"wand", "spare"}) {
+        host::DeviceLine device;
+        device.name = name;
+        device.port = std::string("/dev/serial/by-id/usb-") + name + "-if00";
+        device.state = "reconnecting (try 3, next in 2 s): Opening port /dev/ttyUSB1: No such file or directory";
+        frame.devices.push_back(device);
+        host::LiveModel::Entry entry;
+        entry.device = name;
+        entry.entry = static_cast<std::uint32_t>(frame.entries.size() + 1);
+        entry.con = controllerRecord({2}, 0.5f, -0.25f);
+        entry.lost = std::string(name) == "spare";
+        frame.entries.push_back(entry);
+    }
+    host::LiveModel::Entry tracker;
+    tracker.kind = host::ChangeEvent::Kind::tracker;
+    tracker.device = "wand";
+    tracker.entry = 1;
+    frame.entries.push_back(tracker);
+    for (int i = 1; i <= 8; ++i) frame.log.push_back("log line " + std::to_string(i) + " caf\xc3\xa9 " + std::string(80, '-'));
+    return frame;
+}
+
+TEST(HostScreen, FramesFitTheTerminalAndNeverLoseTheDevices) {
+    struct Case {
+        int width, height;
+        const char* deviceLine;  // how the first device's state begins
+        std::size_t logLines;    // latest log lines shown
+    };
+    const Case cases[] = {
+        {0, 0, "wand       /dev/serial/by-id/usb-wand-if00 reconnecting", 8},  // a stream: everything
+        {120, 40, "wand       /dev/serial/by-id/usb-wand-if00 reconnecting", 8},
+        {80, 24, "wand       /dev/serial/by-id/usb-wand-if00 reconnecting", 8},  // just fits
+        {60, 14, "wand       reconnecting (try 3, next in 2 s)", 8},           // two lines per device
+        {60, 10, "wand       reconnecting (try 3, next in 2 s)", 4},
+        {40, 7, "wand       reconnecting (try 3, next in 2 s)", 3},            // one line per device
+        {30, 3, "wand       reconnecting (try 3", 0},                          // the devices before the log
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+        std::vector<std::string> lines = host::renderFrame(busyFrame(c.width, c.height));
+        if (c.height > 0) {
+            EXPECT_LE(lines.size(), static_cast<std::size_t>(c.height));
+        }
+        std::size_t log = 0, wand = 0, spare = 0, lost = 0;
+        for (const std::string& l : lines) {
+            if (c.width > 0) {
+                EXPECT_LE(l.size(), static_cast<std::size_t>(c.width) + 1) << l;  // one two-byte é
+            }
+            log += l.rfind("log line", 0) == 0;
+            wand += l.rfind("wand ", 0) == 0;
+            spare += l.rfind("spare ", 0) == 0;
+            lost += l.find("line lost") != std::string::npos;
+        }
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[0].substr(0, 12), "quorlix-host") << "the title stays on top";
+        EXPECT_EQ(wand, 1u);
+        EXPECT_EQ(spare, 1u);
+        const std::string layout = std::string(c.deviceLine).substr(0, c.width > 0 ? c.width : 999);
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(layout, 0) == 0; }))
+            << "layout: " << layout;
+        EXPECT_EQ(log, c.logLines);
+        if (c.logLines > 0) {
+            EXPECT_EQ(lines.back().substr(0, 10), "log line 8") << "the latest lines";
+        }
+        if (c.height == 0 || c.height >= 10) {
+            EXPECT_EQ(lost, 1u) << "the lost line shows where there is room";
+        }
+    }
 }
 
 TEST(HostScreen, DeviceTextCannotControlTheTerminal) {
@@ -163,6 +242,40 @@ TEST(HostLogCapture, ALineThatNeverEndsIsKeptInPieces) {
     EXPECT_EQ(written, static_cast<ssize_t>(endless.size()));
     ASSERT_EQ(lines.size(), 3u);
     for (const std::string& l : lines) EXPECT_LE(l.size(), host::LogCapture::kLongestLine);
+}
+
+TEST(HostLogFold, ADevicesReportShowsOnceAndEachLaterTryIsOneLine) {
+    host::LogFold fold({"wand", "spare"});
+    // Each input line, and what the pane shows of it ("-" for nothing).
+    const std::pair<const char*, const char*> lines[] = {
+        {"wand: INFO: DEVICE NAME           : wand", "wand: INFO: DEVICE NAME           : wand"},
+        {"wand: ERROR: CRS232H: Opening port /dev/ttyUSB0: Permission denied", nullptr},
+        {"quorlix-host: wand: init failed", "quorlix-host: wand: init failed"},
+        {"quorlix-host: wand: reconnect try 1 in 0.5 s", "quorlix-host: wand: reconnect try 1 in 0.5 s"},
+        {"wand: INFO: DEVICE NAME           : wand", "-"},
+        {"spare: INFO: another device is not folded", "spare: INFO: another device is not folded"},
+        {"Dec 08 14:02:03 wand[77]: ERROR: CRS232H: Opening port /dev/ttyUSB0: No such file or directory", "-"},
+        {"quorlix-host: wand: init failed", "wand: reconnect try 1: Opening port /dev/ttyUSB0: No such file or directory"},
+        {"quorlix-host: wand: reconnect try 2 in 1.0 s", "-"},
+        {"wand: INFO: -----------------------", "-"},
+        {"quorlix-host: wand: not started: the controllers lock is held by process 9 (reader)",
+         "wand: reconnect try 2: not started: the controllers lock is held by process 9 (reader)"},
+        {"quorlix-host: wand: reconnect try 3 in 2.0 s", "-"},
+        {"quorlix-host: wand: reconnected on try 3", "quorlix-host: wand: reconnected on try 3"},
+        {"wand: INFO: running again", "wand: INFO: running again"},
+        {"wanderer: ERROR: a name that only begins like a device's", "wanderer: ERROR: a name that only begins like a device's"},
+    };
+    for (const auto& line : lines) {
+        std::string shown;
+        bool passed = fold.pass(line.first, shown);
+        if (line.second == nullptr) continue;
+        EXPECT_EQ(passed ? shown : "-", line.second) << line.first;
+    }
+    EXPECT_EQ(fold.lastError("wand"), "") << "a device that connected again has no reason to show";
+    EXPECT_EQ(fold.lastError("spare"), "");
+    std::string shown;
+    fold.pass("spare: ERROR: CQuorlix: Reading a byte failed.", shown);
+    EXPECT_EQ(fold.lastError("spare"), "Reading a byte failed.");
 }
 
 TEST(HostRateMeter, RecordsPerSecondOverTheLastSecond) {

@@ -16,6 +16,8 @@ struct ChangeEvent {
     std::uint32_t entry = 0;
     quorlix_con_data con{};
     quorlix_tra_data tra{};
+    // Written by the host for a device whose line is lost (see LineLoss).
+    bool lost = false;
 };
 
 // How a device is doing, readable from any thread.
@@ -29,6 +31,10 @@ struct DeviceStats {
     std::atomic<std::uint64_t> errors{0};
     std::atomic<std::uint64_t> reconnects{0};
     std::atomic<std::int64_t> lastChangeUs{0};  // wall clock, microseconds since 1970
+    // While reconnecting: the try under way or next, and when it starts
+    // (steady clock, nanoseconds since its epoch).
+    std::atomic<unsigned> reconnectTry{0};
+    std::atomic<std::int64_t> nextTryNs{0};
 };
 
 const char* stateName(int state);

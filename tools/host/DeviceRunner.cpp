@@ -55,6 +55,7 @@ DeviceRunner::DeviceRunner(const DeviceConfig& config, PluginLibrary& library, S
       library_(library),
       storages_(storages),
       listener_(listener),
+      lineLoss_(storages, listener),
       runFlag_(runFlag),
       policy_(policy),
       options_(config),
@@ -80,7 +81,7 @@ bool DeviceRunner::connect() {
     }
     if (!storages_.beginClaim(*views_)) {
         hostMessage(name_ + ": not started: " + storages_.describeHeldLocks());
-        stats_.state = DeviceStats::failed;
+        if (stats_.state != DeviceStats::reconnecting) stats_.state = DeviceStats::failed;
         disconnect();
         return false;
     }
@@ -91,10 +92,12 @@ bool DeviceRunner::connect() {
     connected_ = result == 1 && claimed;
     if (!connected_) {
         hostMessage(name_ + ": init failed");
-        stats_.state = DeviceStats::failed;
+        // While tries go on the device is reconnecting, not failed.
+        if (stats_.state != DeviceStats::reconnecting) stats_.state = DeviceStats::failed;
         disconnect();
         return false;
     }
+    stats_.reconnectTry = 0;
     stats_.state = DeviceStats::running;
     return true;
 }
@@ -162,6 +165,10 @@ bool DeviceRunner::reconnect() {
     stats_.state = DeviceStats::reconnecting;
     auto delay = policy_.firstDelay;
     for (unsigned attempt = 1; keepRunning(); ++attempt) {
+        stats_.reconnectTry = attempt;
+        stats_.nextTryNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                               (std::chrono::steady_clock::now() + delay).time_since_epoch())
+                               .count();
         hostMessage(name_ + ": reconnect try " + std::to_string(attempt) + " in " +
                     std::to_string(delay.count() / 1000) + "." + std::to_string(delay.count() % 1000 / 100) + " s");
         if (!sleepWhileRunning(delay)) return false;
@@ -199,6 +206,13 @@ void DeviceRunner::publish(const std::uint8_t* masks) {
     if (any) stats_.lastChangeUs = wallMicroseconds();
 }
 
+void DeviceRunner::lineLost() {
+    unsigned released = lineLoss_.release(name_, *views_);
+    if (released > 0)
+        hostMessage(name_ + ": line lost; " + (released == 1 ? "its controller shows" : "its controllers show") +
+                    " nothing pressed until it is back");
+}
+
 void DeviceRunner::run() {
     if (!connected_ && !reconnect()) {
         disconnect();
@@ -229,6 +243,7 @@ void DeviceRunner::run() {
         if (++failures < policy_.failuresBeforeReconnect) continue;
         hostMessage(name_ + ": " + std::to_string(failures) + " reads in a row failed; the line seems gone");
         disconnect();
+        lineLost();
         failures = 0;
         if (!reconnect()) break;
     }

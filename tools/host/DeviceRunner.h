@@ -2,6 +2,7 @@
 
 #include "ChangeEvent.h"
 #include "HostConfig.h"
+#include "LineLoss.h"
 #include "OptionBlock.h"
 #include "PluginLibrary.h"
 #include "PluginLogger.h"
@@ -68,12 +69,14 @@ private:
     bool reconnect();
     bool sleepWhileRunning(std::chrono::milliseconds duration);
     void publish(const std::uint8_t* masks);
+    void lineLost();
 
     std::string name_;
     std::string port_;
     PluginLibrary& library_;
     SharedStorages& storages_;
     ChangeListener& listener_;
+    LineLoss lineLoss_;
     std::int32_t* runFlag_;
     ReconnectPolicy policy_;
     OptionBlock options_;

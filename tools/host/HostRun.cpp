@@ -84,20 +84,22 @@ bool loadConfig(const HostOptions& options, ChildProgram& sim, HostConfig& confi
     return readConfig(text, "<built-in>", config, error);
 }
 
-// Stop signals are taken by the main thread alone, so the device threads
-// never see them and the flag is cleared in one place. Blocked from the
-// start: a signal while the demo's simulator starts waits for the loop.
-sigset_t blockStopSignals() {
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
+// Stop signals, and the terminal's SIGWINCH when it is resized, are taken by
+// the main thread alone, so the device threads never see them and the flag is
+// cleared in one place. Blocked from the start: a signal while the demo's
+// simulator starts waits for the loop.
+sigset_t blockHostSignals() {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
     // A closed terminal or SSH session, and Ctrl-\, end the host as cleanly.
-    sigaddset(&stopSignals, SIGHUP);
-    sigaddset(&stopSignals, SIGQUIT);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    sigaddset(&signals, SIGHUP);
+    sigaddset(&signals, SIGQUIT);
+    sigaddset(&signals, SIGWINCH);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    return stopSignals;
+    return signals;
 }
 
 using Libraries = std::map<std::string, std::unique_ptr<PluginLibrary>>;
@@ -132,7 +134,7 @@ struct Outputs {
     std::unique_ptr<LogCapture> capture;
 };
 
-void routeOutputs(HostOptions::View requested, Outputs& out) {
+void routeOutputs(HostOptions::View requested, const HostConfig& config, Outputs& out) {
     out.view = requested;
     if (out.view == HostOptions::View::automatic)
         out.view = isatty(STDOUT_FILENO) ? HostOptions::View::live : HostOptions::View::plain;
@@ -150,7 +152,9 @@ void routeOutputs(HostOptions::View requested, Outputs& out) {
         out.target = out.listener.get();
     }
     if (out.view == HostOptions::View::live) {
-        out.capture.reset(new LogCapture(8));
+        std::vector<std::string> devices;
+        for (const DeviceConfig& d : config.devices) devices.push_back(d.name);
+        out.capture.reset(new LogCapture(8, devices));
         if (!out.capture->start(out.screenFd)) {
             out.capture.reset();
             out.view = HostOptions::View::plain;
@@ -174,14 +178,15 @@ std::string screenTitle(std::size_t devices, const SharedStorages& storages) {
 
 // Until a stop signal, the end of --duration or of the demo's script, or
 // standard output going away; the exit status so far.
-int runUntilStopped(const HostOptions& options, const sigset_t& stopSignals, ChildProgram& sim, Screen& screen,
+int runUntilStopped(const HostOptions& options, const sigset_t& signals, ChildProgram& sim, Screen& screen,
                     const Outputs& out, const SharedStorages& storages) {
     LockWatch locks(storages);
     auto started = std::chrono::steady_clock::now();
     for (;;) {
         timespec wait{0, 100 * 1000 * 1000};
-        int signal = sigtimedwait(&stopSignals, nullptr, &wait);
-        if (signal > 0) return 0;
+        int signal = sigtimedwait(&signals, nullptr, &wait);
+        if (signal == SIGWINCH) screen.resize();
+        else if (signal > 0) return 0;
         if (options.duration > 0 &&
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() >= options.duration)
             return 0;
@@ -211,7 +216,7 @@ std::vector<std::string> stopAll(std::vector<std::unique_ptr<DeviceRunner>>& run
 }  // namespace
 
 int runHost(const HostOptions& options) {
-    const sigset_t stopSignals = blockStopSignals();
+    const sigset_t signals = blockHostSignals();
 
     ChildProgram sim;
     HostConfig config;
@@ -234,7 +239,7 @@ int runHost(const HostOptions& options) {
     }
 
     Outputs out;
-    routeOutputs(options.view, out);
+    routeOutputs(options.view, config, out);
 
     std::int32_t runFlag = 1;
     std::vector<std::unique_ptr<DeviceRunner>> runners;
@@ -248,7 +253,7 @@ int runHost(const HostOptions& options) {
     std::vector<std::string> stuck;
     if (devicesStarted) {
         for (auto& r : runners) r->start();
-        status = runUntilStopped(options, stopSignals, sim, screen, out, *storages);
+        status = runUntilStopped(options, signals, sim, screen, out, *storages);
         stuck = stopAll(runners, runFlag);
     } else {
         __atomic_store_n(&runFlag, 0, __ATOMIC_RELAXED);

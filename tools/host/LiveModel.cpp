@@ -8,8 +8,12 @@ void LiveModel::changed(const ChangeEvent& event) {
     e.kind = event.kind;
     e.entry = event.entry;
     e.device = *event.device;
-    if (event.kind == ChangeEvent::Kind::controller) e.con = event.con;
-    else e.tra = event.tra;
+    if (event.kind == ChangeEvent::Kind::controller) {
+        e.con = event.con;
+        e.lost = event.lost;
+    }
+    else
+        e.tra = event.tra;
     dirty_ = true;
 }
 

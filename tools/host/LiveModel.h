@@ -20,6 +20,7 @@ public:
         std::string device;
         quorlix_con_data con{};
         quorlix_tra_data tra{};
+        bool lost = false;  // the device's line is lost; nothing shows pressed
     };
 
     void changed(const ChangeEvent& event) override;

@@ -72,8 +72,15 @@ void LogCapture::collect() {
 }
 
 void LogCapture::add(const std::string& line) {
-    lines_.push_back(line);
+    std::string shown;
+    if (!fold_.pass(line, shown)) return;
+    lines_.push_back(shown);
     while (lines_.size() > keep_) lines_.pop_front();
+}
+
+std::string LogCapture::lastError(const std::string& device) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return fold_.lastError(device);
 }
 
 std::vector<std::string> LogCapture::latest() {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LogFold.h"
+
 #include <atomic>
 #include <deque>
 #include <mutex>
@@ -17,7 +19,9 @@ public:
     // Longer lines are shown in pieces of this size.
     static constexpr std::size_t kLongestLine = 4096;
 
-    explicit LogCapture(std::size_t keep) : keep_(keep) {}
+    // `devices`: the names whose reconnect tries are folded (see LogFold).
+    explicit LogCapture(std::size_t keep, std::vector<std::string> devices = {})
+        : keep_(keep), fold_(std::move(devices)) {}
     ~LogCapture();
     LogCapture(const LogCapture&) = delete;
     LogCapture& operator=(const LogCapture&) = delete;
@@ -29,6 +33,8 @@ public:
     void stop();
 
     std::vector<std::string> latest();
+    // The device's last error line, as LogFold::lastError.
+    std::string lastError(const std::string& device);
 
 private:
     void collect();
@@ -43,6 +49,7 @@ private:
     std::mutex mutex_;
     std::deque<std::string> lines_;
     std::string partial_;
+    LogFold fold_;
 };
 
 }  // namespace host

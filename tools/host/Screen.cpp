@@ -5,15 +5,43 @@
 #include "WriteAll.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <iostream>
+
+#include <sys/ioctl.h>
 
 namespace host {
 
 Screen::Screen(HostOptions::View view, int fd, LiveModel& model, LogCapture* capture, std::string title,
                const std::vector<std::unique_ptr<DeviceRunner>>& runners)
     : view_(view), fd_(fd), model_(model), capture_(capture), title_(std::move(title)), runners_(runners) {
-    if (view_ == HostOptions::View::live) writeAll(fd_, "\x1b[?25l\x1b[2J");
+    if (view_ != HostOptions::View::live) return;
+    writeAll(fd_, "\x1b[?25l\x1b[2J");
+    resize();
+}
+
+void Screen::resize() {
+    winsize size{};
+    // Where the terminal does not tell, the size every terminal has had.
+    bool known = ioctl(fd_, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 && size.ws_row > 0;
+    width_ = known ? size.ws_col : 80;
+    height_ = known ? size.ws_row : 24;
+}
+
+std::string stateLabel(const DeviceStats& stats, std::chrono::steady_clock::time_point now,
+                       const std::string& lastError) {
+    const int state = stats.state.load();
+    std::string label = stateName(state);
+    if (state == DeviceStats::reconnecting && stats.reconnectTry.load() > 0) {
+        auto next = std::chrono::steady_clock::time_point(std::chrono::nanoseconds(stats.nextTryNs.load()));
+        double seconds = std::chrono::duration<double>(next - now).count();
+        label += " (try " + std::to_string(stats.reconnectTry.load()) +
+                 (seconds > 0 ? ", next in " + std::to_string(static_cast<long>(std::ceil(seconds))) + " s)" : ")");
+    }
+    if ((state == DeviceStats::reconnecting || state == DeviceStats::failed) && !lastError.empty())
+        label += ": " + lastError;
+    return label;
 }
 
 void Screen::setWarnings(std::vector<std::string> warnings) {
@@ -56,7 +84,7 @@ std::vector<DeviceLine> Screen::deviceLines(std::chrono::steady_clock::time_poin
         DeviceLine d;
         d.name = r->name();
         d.port = r->port();
-        d.state = stateName(s.state.load());
+        d.state = stateLabel(s, now, capture_ != nullptr ? capture_->lastError(r->name()) : "");
         d.records = s.records.load();
         d.bytes = s.bytes.load();
         d.changes = s.changes.load();
@@ -76,7 +104,9 @@ void Screen::draw(const std::vector<DeviceLine>& devices, const std::vector<Live
     frame.entries = entries;
     frame.warnings = warnings_;
     if (capture_ != nullptr) frame.log = capture_->latest();
-    std::string text = screenText(renderFrame(frame), view_ == HostOptions::View::live);
+    frame.width = width_;
+    frame.height = height_;
+    std::string text = screenText(renderFrame(frame), view_ == HostOptions::View::live, height_);
     if (view_ == HostOptions::View::plain) {
         if (failure_ != 0) return;
         std::cout.flush();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChangeEvent.h"
 #include "HostOptions.h"
 #include "LiveModel.h"
 #include "RateMeter.h"
@@ -27,6 +28,8 @@ public:
     void tick();
     // The last frame, and the terminal's cursor back.
     void finish();
+    // The terminal's size again (after SIGWINCH), and a redraw.
+    void resize();
     // Lines about trouble the devices cannot report themselves.
     void setWarnings(std::vector<std::string> warnings);
     // The errno of a failed write of the plain view (EPIPE: nobody reads it), or 0.
@@ -48,6 +51,13 @@ private:
     std::vector<std::string> warnings_;
     bool warningsChanged_ = false;
     int failure_ = 0;
+    int width_ = 0;
+    int height_ = 0;
 };
+
+// What the view says of a device's state: "reconnecting (try 3, next in 2 s)",
+// and beside a failed or reconnecting state the device's own last error.
+std::string stateLabel(const DeviceStats& stats, std::chrono::steady_clock::time_point now,
+                       const std::string& lastError);
 
 }  // namespace host
