@@ -83,6 +83,14 @@ TEST(HostConfigReader, BadLinesAreRefusedWithFileAndLine) {
     EXPECT_EQ(errorOf("device w q\nport a\ndevice w r\n"), "wand.conf:3: device name \"w\" is already used at line 1");
     EXPECT_EQ(errorOf("device " + std::string(32, 'n') + " q\n"),
               "wand.conf:1: device name \"" + std::string(32, 'n') + "\" is longer than 31 characters");
+    // Not text at all: the bytes around the first offending one, escaped.
+    using namespace std::string_literals;
+    EXPECT_EQ(errorOf("device w q\n\x7f" "ELF\x02\x01\x01\x00\x00 rest"s),
+              "wand.conf:2: not text: \"\\x7fELF\\x02\\x01\\x01\\x00\\x00 rest\" (a configuration is a text file; is "
+              "this the right file?)");
+    host::HostConfig config;
+    std::string error;
+    EXPECT_TRUE(read("device w q\nport\t/dev/ttyUSB0 # caf\xc3\xa9\n", config, error)) << "tabs and UTF-8 are text";
     EXPECT_EQ(errorOf("# nothing here\n"),
               "wand.conf: no device line (a configuration needs at least one \"device NAME LIBRARY\")");
 }
@@ -116,6 +124,8 @@ TEST(HostConfigReader, MissingFileNamesTheFile) {
     std::string error;
     EXPECT_FALSE(host::readConfigFile("/nonexistent/quorlix.conf", config, error));
     EXPECT_EQ(error, "/nonexistent/quorlix.conf: No such file or directory");
+    EXPECT_FALSE(host::readConfigFile("/tmp", config, error));
+    EXPECT_EQ(error, "/tmp: is a directory, not a configuration file");
 }
 
 TEST(HostOptionBlock, LaysOutTheLinesAsTheDeviceReadsThem) {
@@ -173,6 +183,11 @@ TEST(HostCommandLine, RunAndWatchFlags) {
     EXPECT_FALSE(parse({"--debug", "1.5"}, o, error));
     EXPECT_FALSE(parse({"--shm"}, o, error));
     EXPECT_EQ(error, "--shm needs a value");
+    for (const char* bad : {"a/b", "", "/"}) {
+        EXPECT_FALSE(parse({"--shm", bad}, o, error)) << bad;
+        EXPECT_EQ(error, "--shm: \"" + std::string(bad) + "\" cannot name a shared-memory object (one word, no '/' inside)");
+        EXPECT_FALSE(parse({"watch", "--shm", bad}, o, error)) << bad;
+    }
     ASSERT_TRUE(parse({"--shm", "w", "--shm-group", "cave", "--no-view"}, o, error)) << error;
     EXPECT_EQ(o.shmGroup, "cave");
     EXPECT_FALSE(parse({"--shm-group", "cave"}, o, error));

@@ -118,8 +118,8 @@ TEST(HostEndToEnd, SigtermStopsEveryDeviceWithinASecond) {
 
     // SIGINT (Ctrl-C) is the same.
     ChildProcess again({kHost, config, "--no-view"});
-    ASSERT_TRUE(again.waitForLine([](const std::string& l) { return l.find("-----------------------") != std::string::npos; },
-                                  limit(10s)));
+    // The devices' log goes to standard error in every mode without a live view.
+    ASSERT_TRUE(again.waitForErrorText("-----------------------", limit(10s))) << again.outputText();
     again.signal(SIGINT);
     EXPECT_EQ(again.wait(limit(2s)), 0);
 }
@@ -131,9 +131,7 @@ TEST(HostEndToEnd, WatchReadsTheSharedMemoryFromAnotherProcess) {
     ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
     std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
     ChildProcess host({kHost, config, "--no-view", "--shm", name});
-    ASSERT_TRUE(host.waitForLine([](const std::string& l) { return l.find("-----------------------") != std::string::npos; },
-                                 limit(10s)))
-        << host.errorText();
+    ASSERT_TRUE(host.waitForErrorText("-----------------------", limit(10s))) << host.errorText();
 
     ChildProcess watch({kHost, "watch", "--shm", name, "--json"});
     // Button 2, then 2 and 3, then none: the last two come after the watch attached.
@@ -168,6 +166,9 @@ TEST(HostEndToEnd, WatchReadsTheSharedMemoryFromAnotherProcess) {
 
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(limit(3s)), 0);
+    EXPECT_TRUE(std::regex_match(host.outputText(), std::regex("quorlix-host: [0-9]+ records received, [0-9]+ changes "
+                                                               "published, 0 errors\n")))
+        << "standard output carries the summary alone:\n" << host.outputText();
     EXPECT_EQ(watch.wait(limit(3s)), 0) << "watch ends with the host";
     EXPECT_NE(watch.errorText().find("the host has stopped"), std::string::npos);
     EXPECT_LT(shm_open(("/" + name).c_str(), O_RDONLY, 0), 0) << "the host removes its shared memory";
@@ -245,18 +246,80 @@ TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
         << failed.errorText();
     EXPECT_NE(failed.errorText().find("quorlix-host: wand: init failed"), std::string::npos);
 
+    // The verdict comes right after the device's reason, on the same stream, in every mode.
+    ChildProcess plain({kHost, noPort, "--no-view"});
+    EXPECT_EQ(plain.wait(limit(5s)), 1);
+    EXPECT_NE(plain.errorText().find("No such file or directory\nquorlix-host: wand: init failed\n"), std::string::npos)
+        << plain.errorText();
+    EXPECT_EQ(plain.outputText(), "");
+
+    // Option lines that nothing recognised get the host's own line with a hint.
+    std::string typos = dir.file("wands.conf", quietConfig(dir.path() + "/absent", "serailport /dev/ttyUSB0\n"
+                                                                                   "sensoroffset 0 0 1\nvalrate 0.1\n"));
+    ChildProcess hinted({kHost, typos, "--no-view"});
+    EXPECT_EQ(hinted.wait(limit(5s)), 1);
+    EXPECT_NE(hinted.errorText().find("wand: ERROR: CConfigH: Unknown option \"serailport\" found at line 6."),
+              std::string::npos)
+        << "the device's own messages stay as they are\n" << hinted.errorText();
+    EXPECT_NE(hinted.errorText().find("quorlix-host: wand: init failed\n"
+                                      "quorlix-host: " + typos + ":6: \"serailport\" is not an option of the wand (did you "
+                                      "mean \"serialport\"?)\n"
+                                      "quorlix-host: " + typos + ":7: \"sensoroffset\": tracker options need an "
+                                      "emulatetracker line\n"),
+              std::string::npos)
+        << hinted.errorText();
+    EXPECT_EQ(hinted.errorText().find("valrate\" is not"), std::string::npos) << "known options get no hint";
+
+    // A port that cannot be a serial line is refused before anything starts.
+    std::string notATerminal = dir.file("file.conf", quietConfig(dir.file("plain-file", "text\n")));
+    ChildProcess refusedPort({kHost, notATerminal, "--no-view", "--keep-going"});
+    EXPECT_EQ(refusedPort.wait(limit(5s)), 2);
+    EXPECT_EQ(refusedPort.errorText(), "quorlix-host: " + notATerminal + ": wand: " + dir.path() +
+                                           "/plain-file is not a serial port (not a terminal device)\n");
+
     ChildProcess keepGoing({kHost, noPort, "--json", "--keep-going", "--duration", "1.2"});
     EXPECT_EQ(keepGoing.wait(limit(5s)), 0) << keepGoing.errorText();
     EXPECT_NE(keepGoing.errorText().find("quorlix-host: wand: reconnect try 1 in 0.5 s"), std::string::npos);
 
-    ChildProcess usage({kHost, "--frobnicate"});
-    EXPECT_EQ(usage.wait(limit(5s)), 2);
-    EXPECT_EQ(usage.errorText(), "quorlix-host: unknown option \"--frobnicate\" (see --help)\n");
+    // Command-line mistakes: status 2 and what was wrong.
+    const std::pair<std::vector<std::string>, std::string> mistakes[] = {
+        {{"--frobnicate"}, "unknown option \"--frobnicate\" (see --help)"},
+        {{"wacth"}, "\"wacth\" is neither a command (watch) nor a configuration file (see --help)"},
+        {{dir.path()}, dir.path() + ": is a directory, not a configuration file"},
+        {{"--shm", "a/b"}, "--shm: \"a/b\" cannot name a shared-memory object (one word, no '/' inside)"},
+        {{"--shm", ""}, "--shm: \"\" cannot name a shared-memory object (one word, no '/' inside)"},
+    };
+    for (const auto& mistake : mistakes) {
+        std::vector<std::string> args = mistake.first;
+        args.insert(args.begin(), kHost);
+        ChildProcess usage(args);
+        EXPECT_EQ(usage.wait(limit(5s)), 2) << mistake.second;
+        EXPECT_EQ(usage.errorText(), "quorlix-host: " + mistake.second + "\n");
+    }
     ChildProcess help({kHost, "--help"});
     EXPECT_EQ(help.wait(limit(5s)), 0);
     for (const char* flag : {"--port", "--json", "--plain", "--no-view", "--shm", "--keep-going", "--duration",
                              "--debug", "--plugin", "--sim", "--version", "watch", "--once", "--interval"})
         EXPECT_NE(help.outputText().find(flag), std::string::npos) << flag;
+}
+
+TEST(HostEndToEnd, AnotherProgramHoldingThePortIsWarnedAbout) {
+    TempDir dir;
+    ChildProcess sim(simCommand(dir, "press 1"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
+    // As ModemManager does with a new adapter: another program has the port open.
+    ChildProcess holder({"/bin/sh", "-c", "exec sleep 30 < " + dir.path() + "/wand"});
+    std::this_thread::sleep_for(200ms);
+    std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
+    ChildProcess host({kHost, config, "--no-view", "--duration", "0.5"});
+    EXPECT_EQ(host.wait(limit(5s)), 0) << host.errorText();
+    EXPECT_TRUE(std::regex_search(host.errorText(),
+                                  std::regex("quorlix-host: wand: warning: " + dir.path() +
+                                             "/wand is also open in process [0-9]+ \\(sleep\\), which may take the "
+                                             "wand's bytes")))
+        << host.errorText();
+    EXPECT_EQ(host.errorText().find("quorlix-sim"), std::string::npos) << "the far end of the line is no competitor";
+    holder.stop();
 }
 
 TEST(HostEndToEnd, TheDemoRunsByItselfAndEndsWithASummary) {

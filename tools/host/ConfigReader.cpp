@@ -1,5 +1,7 @@
 #include "ConfigReader.h"
 
+#include "VisibleText.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -8,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
+
+#include <sys/stat.h>
 
 namespace host {
 
@@ -45,12 +49,35 @@ bool parseLevel(const std::string& text, std::int32_t& out) {
     return true;
 }
 
+// Where a line stops being text (a control byte other than a tab, or bytes
+// that are not UTF-8), npos when it is all text.
+std::size_t firstNonText(const std::string& line) {
+    for (std::size_t at = 0; at < line.size();) {
+        if (line[at] == '\t') {
+            ++at;
+            continue;
+        }
+        std::size_t length = printableAt(line, at);
+        if (length == 0) return at;
+        at += length;
+    }
+    return std::string::npos;
+}
+
 class Reader {
 public:
     Reader(const std::string& fileName, HostConfig& config) : fileName_(fileName), config_(config) {}
 
     bool line(unsigned number, const std::string& text) {
         number_ = number;
+        std::size_t bad = firstNonText(text);
+        if (bad != std::string::npos) {
+            // Escaped, and only around the first such byte: a binary file
+            // must not fill the terminal.
+            std::size_t from = bad > 8 ? bad - 8 : 0;
+            return fail("not text: \"" + visibleText(text.substr(from, 24)) +
+                        "\" (a configuration is a text file; is this the right file?)");
+        }
         std::vector<std::string> w = words(text);
         if (w.empty()) return true;
         const std::string keyword = lower(w[0]);
@@ -179,6 +206,11 @@ bool readConfig(std::istream& in, const std::string& fileName, HostConfig& confi
 }
 
 bool readConfigFile(const std::string& path, HostConfig& config, std::string& error) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+        error = path + ": is a directory, not a configuration file";
+        return false;
+    }
     std::ifstream in(path);
     if (!in) {
         error = path + ": " + std::strerror(errno);

@@ -2,6 +2,7 @@
 
 #include "HostLog.h"
 #include "LockHolder.h"
+#include "PortCheck.h"
 #include "ProcessInfo.h"
 #include "ThreadReadMeter.h"
 
@@ -25,16 +26,6 @@ bool entryChanged(const std::uint8_t* mask, std::uint32_t n) {
     return (mask[3 - (n - 1) / 8] >> ((n - 1) % 8)) & 1;
 }
 
-std::string portOption(const DeviceConfig& config) {
-    std::string port;
-    for (const OptionLine& line : config.options) {
-        std::string name = line.name;
-        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if ((name == "serialport" || name == "port") && line.args.size() == 1) port = line.args[0];
-    }
-    return port;
-}
-
 }  // namespace
 
 const char* stateName(int state) {
@@ -51,7 +42,7 @@ DeviceRunner::DeviceRunner(const DeviceConfig& config, PluginLibrary& library, S
                            const LoggerSettings& logger, ChangeListener& listener, std::int32_t* runFlag,
                            ReconnectPolicy policy)
     : name_(config.name),
-      port_(portOption(config)),
+      port_(configuredPort(config)),
       library_(library),
       storages_(storages),
       listener_(listener),

@@ -61,6 +61,8 @@ public:
     // The port its options name, "" when they name none.
     const std::string& port() const { return port_; }
     const DeviceStats& stats() const { return stats_; }
+    // The option lines as last handed to the device, with what it recognised.
+    const OptionList& options() const { return options_.list(); }
 
 private:
     bool keepRunning() const;

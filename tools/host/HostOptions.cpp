@@ -1,5 +1,8 @@
 #include "HostOptions.h"
 
+#include "SharedStorages.h"
+#include "VisibleText.h"
+
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -103,6 +106,10 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             options.watch.json = true;
         } else if (arg == "--shm") {
             if (!takeValue()) return false;
+            if (shmObjectName(value).empty()) {
+                error = "--shm: \"" + visibleText(value) + "\" cannot name a shared-memory object (one word, no '/' inside)";
+                return false;
+            }
             options.shm = value;
             options.watch.shm = value;
         } else if (arg == "--shm-group" && options.mode == HostOptions::Mode::run) {

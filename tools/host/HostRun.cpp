@@ -7,12 +7,16 @@
 #include "JsonFeed.h"
 #include "LiveModel.h"
 #include "LogCapture.h"
+#include "OptionHints.h"
 #include "PluginLibrary.h"
+#include "PortCheck.h"
+#include "ProcessInfo.h"
 #include "Screen.h"
 #include "SharedStorages.h"
 #include "WriteAll.h"
 #include "ChildProgram.h"
 #include "InstallPaths.h"
+#include "VisibleText.h"
 
 #include <cerrno>
 #include <csignal>
@@ -26,6 +30,8 @@
 #include <sstream>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #ifndef QUORLIX_VERSION
@@ -66,7 +72,16 @@ std::string summary(const std::vector<std::unique_ptr<DeviceRunner>>& runners) {
 }
 
 bool loadConfig(const HostOptions& options, ChildProgram& sim, HostConfig& config, std::string& error) {
-    if (!options.config.empty()) return readConfigFile(options.config, config, error);
+    if (!options.config.empty()) {
+        if (readConfigFile(options.config, config, error)) return true;
+        // A mistyped command reads as a file name that is not there.
+        struct stat info {};
+        bool missing = stat(options.config.c_str(), &info) != 0 && errno == ENOENT;
+        if (missing && options.config.find_first_of("/.") == std::string::npos)
+            error = "\"" + visibleText(options.config) +
+                    "\" is neither a command (watch) nor a configuration file (see --help)";
+        return false;
+    }
     std::string port = options.port;
     if (port.empty()) {
         std::string program = options.sim.empty() ? builtInSimPath() : options.sim;
@@ -121,12 +136,13 @@ bool loadLibraries(const HostConfig& config, const std::string& builtIn, Librari
     return true;
 }
 
-// Where things go: JSON owns standard output (the devices' log moves to
-// standard error); a live view owns the terminal (logs show inside it).
+// Where things go: standard output carries the view's data alone (JSON lines,
+// plain text, the summary); the devices' log and the host's messages go to
+// standard error, next to each other, in every mode. A live view owns the
+// terminal and shows the log inside.
 struct Outputs {
     HostOptions::View view = HostOptions::View::automatic;
-    int jsonFd = -1;
-    int screenFd = STDOUT_FILENO;
+    int dataFd = STDOUT_FILENO;  // the view's data (a copy of standard output, or the terminal)
     LiveModel model;
     std::unique_ptr<ChangeListener> listener;
     ChangeListener* target = &model;
@@ -138,34 +154,62 @@ void routeOutputs(HostOptions::View requested, const HostConfig& config, Outputs
     out.view = requested;
     if (out.view == HostOptions::View::automatic)
         out.view = isatty(STDOUT_FILENO) ? HostOptions::View::live : HostOptions::View::plain;
-    if (out.view == HostOptions::View::json) {
+    if (out.view == HostOptions::View::live) {
+        std::vector<std::string> devices;
+        for (const DeviceConfig& d : config.devices) devices.push_back(d.name);
+        out.capture.reset(new LogCapture(200, devices));
+        if (!out.capture->start(out.dataFd)) {
+            out.capture.reset();
+            out.view = HostOptions::View::plain;
+        }
+    }
+    if (out.view != HostOptions::View::live) {
         std::cout.flush();
-        out.jsonFd = dup(STDOUT_FILENO);
+        out.dataFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
         dup2(STDERR_FILENO, STDOUT_FILENO);
     }
     if (out.view == HostOptions::View::json) {
-        out.json = new JsonFeed(out.jsonFd);
+        out.json = new JsonFeed(out.dataFd);
         out.listener.reset(out.json);
         out.target = out.listener.get();
     } else if (out.view == HostOptions::View::none) {
         out.listener.reset(new NoListener());
         out.target = out.listener.get();
     }
-    if (out.view == HostOptions::View::live) {
-        std::vector<std::string> devices;
-        for (const DeviceConfig& d : config.devices) devices.push_back(d.name);
-        out.capture.reset(new LogCapture(8, devices));
-        if (!out.capture->start(out.screenFd)) {
-            out.capture.reset();
-            out.view = HostOptions::View::plain;
+}
+
+// False (reported) when a device's port cannot be a serial line at all;
+// warns of other programs that hold a port and may take its bytes.
+bool portsUsable(const HostConfig& config) {
+    for (const DeviceConfig& d : config.devices) {
+        const std::string port = configuredPort(d);
+        if (port.empty()) continue;
+        std::string refusal = portRefusal(port);
+        if (!refusal.empty()) {
+            hostMessage(config.fileName + ": " + d.name + ": " + refusal);
+            return false;
         }
+        for (pid_t holder : portHolders(port))
+            hostMessage(d.name + ": warning: " + port + " is also open in " + describeProcess(holder) +
+                        ", which may take the wand's bytes (ModemManager does so with new adapters)");
     }
+    return true;
+}
+
+// What the host can add to a device's own messages when its init failed.
+void explainFailure(const DeviceRunner& runner, const DeviceConfig& config, const std::string& fileName) {
+    if (config.library == "quorlix")
+        for (const std::string& hint : optionHints(fileName, config, runner.options())) hostMessage(hint);
+    if (!runner.port().empty())
+        for (const std::string& hint : portHints(runner.port())) hostMessage(runner.name() + ": " + hint);
 }
 
 // One after another, so each device finds the entries of those before it.
-bool connectAll(std::vector<std::unique_ptr<DeviceRunner>>& runners, bool keepGoing) {
-    for (auto& r : runners) {
-        if (!r->connect() && !keepGoing) return false;
+bool connectAll(std::vector<std::unique_ptr<DeviceRunner>>& runners, const HostConfig& config, bool keepGoing) {
+    for (std::size_t i = 0; i < runners.size(); ++i) {
+        if (runners[i]->connect()) continue;
+        explainFailure(*runners[i], config.devices[i], config.fileName);
+        if (!keepGoing) return false;
     }
     return true;
 }
@@ -238,6 +282,8 @@ int runHost(const HostOptions& options) {
         return 1;
     }
 
+    if (!portsUsable(config)) return 2;
+
     Outputs out;
     routeOutputs(options.view, config, out);
 
@@ -247,9 +293,9 @@ int runHost(const HostOptions& options) {
         PluginLibrary& library = *libraries[resolveLibrary(d.library, config.fileName, builtIn)];
         runners.emplace_back(new DeviceRunner(d, library, *storages, config.logger, *out.target, &runFlag));
     }
-    const bool devicesStarted = connectAll(runners, options.keepGoing);
+    const bool devicesStarted = connectAll(runners, config, options.keepGoing);
     int status = devicesStarted ? 0 : 1;
-    Screen screen(out.view, out.screenFd, out.model, out.capture.get(), screenTitle(runners.size(), *storages), runners);
+    Screen screen(out.view, out.dataFd, out.model, out.capture.get(), screenTitle(runners.size(), *storages), runners);
     std::vector<std::string> stuck;
     if (devicesStarted) {
         for (auto& r : runners) r->start();
@@ -277,9 +323,18 @@ int runHost(const HostOptions& options) {
     sim.terminate();
     if (out.capture) out.capture->stop();
     storages.reset();
-    if (devicesStarted) writeAll(out.view == HostOptions::View::json ? STDERR_FILENO : STDOUT_FILENO, line);
-    else hostMessage("a device could not be started; nothing runs (--keep-going runs the others)");
-    if (out.jsonFd >= 0) ::close(out.jsonFd);
+    if (devicesStarted)
+        writeAll(out.view == HostOptions::View::json   ? STDERR_FILENO
+                 : out.view == HostOptions::View::live ? STDOUT_FILENO
+                                                       : out.dataFd,
+                 line);
+    else {
+        // The view never showed what the device said: it goes where the log goes without one.
+        if (out.capture)
+            for (const std::string& l : out.capture->latest()) writeAll(STDERR_FILENO, visibleText(l) + "\n");
+        hostMessage("a device could not be started; nothing runs (--keep-going runs the others)");
+    }
+    if (out.view != HostOptions::View::live && out.dataFd >= 0) ::close(out.dataFd);
     return status;
 }
 

@@ -108,11 +108,7 @@ void Screen::draw(const std::vector<DeviceLine>& devices, const std::vector<Live
     frame.height = height_;
     std::string text = screenText(renderFrame(frame), view_ == HostOptions::View::live, height_);
     if (view_ == HostOptions::View::plain) {
-        if (failure_ != 0) return;
-        std::cout.flush();
-        errno = 0;
-        if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
-            failure_ = errno != 0 ? errno : EIO;
+        if (failure_ == 0 && !writeAll(fd_, text)) failure_ = errno;
     } else {
         writeAll(fd_, text);
     }

@@ -1,18 +1,25 @@
 #include "WriteAll.h"
 
+#include <cerrno>
+
 #include <unistd.h>
 
 namespace host {
 
-void writeAll(int fd, const std::string& text) {
+bool writeAll(int fd, const std::string& text) {
     const char* data = text.data();
     std::size_t left = text.size();
     while (left > 0) {
         ssize_t n = ::write(fd, data, left);
-        if (n <= 0) return;
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = EIO;
+            return false;
+        }
         data += n;
         left -= static_cast<std::size_t>(n);
     }
+    return true;
 }
 
 }  // namespace host

@@ -4,7 +4,8 @@
 
 namespace host {
 
-// Writes the whole text to a file descriptor, giving up on the first failed write.
-void writeAll(int fd, const std::string& text);
+// Writes the whole text to a file descriptor, giving up on the first failed
+// write: false then, with errno saying why.
+bool writeAll(int fd, const std::string& text);
 
 }  // namespace host

@@ -1,0 +1,23 @@
+#pragma once
+
+#include "HostConfig.h"
+
+#include "support/OptionList.h"
+
+#include <string>
+#include <vector>
+
+namespace host {
+
+// After a device's init failed: a line for each of its option lines that no
+// parser of the device recognised, with file and line and what was probably
+// meant: `wands.conf:2: "serailport" is not an option of the wand (did you
+// mean "serialport"?)`. Lines the device knows but refused (a bad argument)
+// get none: the device's own message says what is wrong with them.
+std::vector<std::string> optionHints(const std::string& fileName, const DeviceConfig& device,
+                                     const OptionList& handedOver);
+
+// The option name of the wand closest to `name` (a typing slip or two), or "".
+std::string closestWandOption(const std::string& name);
+
+}  // namespace host

@@ -1,0 +1,113 @@
+#include "PortCheck.h"
+
+#include "ProcessInfo.h"
+
+#include <cctype>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace host {
+
+namespace {
+
+std::string linkTarget(const std::string& path) {
+    char target[PATH_MAX];
+    ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+bool isNumber(const char* text) {
+    if (*text == '\0') return false;
+    for (; *text != '\0'; ++text)
+        if (*text < '0' || *text > '9') return false;
+    return true;
+}
+
+// The files a process has open (as /proc names them); empty where it may not be looked at.
+std::vector<std::string> openFiles(pid_t pid) {
+    std::vector<std::string> files;
+    std::string folder = "/proc/" + std::to_string(pid) + "/fd";
+    DIR* dir = opendir(folder.c_str());
+    if (dir == nullptr) return files;
+    while (dirent* entry = readdir(dir)) {
+        if (isNumber(entry->d_name)) files.push_back(linkTarget(folder + "/" + entry->d_name));
+    }
+    closedir(dir);
+    return files;
+}
+
+}  // namespace
+
+std::string configuredPort(const DeviceConfig& device) {
+    std::string port;
+    for (const OptionLine& line : device.options) {
+        std::string name = line.name;
+        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        if ((name == "serialport" || name == "port") && line.args.size() == 1) port = line.args[0];
+    }
+    return port;
+}
+
+std::string portRefusal(const std::string& port) {
+    struct stat info {};
+    if (stat(port.c_str(), &info) != 0) return "";  // an adapter may be plugged in later
+    if (S_ISDIR(info.st_mode)) return port + " is a directory, not a serial port";
+    if (!S_ISCHR(info.st_mode)) return port + " is not a serial port (not a terminal device)";
+    int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return "";  // the device says why, and portHints what to do
+    bool terminal = isatty(fd) != 0;
+    ::close(fd);
+    return terminal ? "" : port + " is not a serial port (not a terminal device)";
+}
+
+std::vector<pid_t> portHolders(const std::string& port) {
+    std::vector<pid_t> holders;
+    char resolved[PATH_MAX];
+    if (realpath(port.c_str(), resolved) == nullptr) return holders;
+    const std::string target = resolved;
+    const bool pseudo = target.compare(0, 9, "/dev/pts/") == 0;
+    DIR* proc = opendir("/proc");
+    if (proc == nullptr) return holders;
+    while (dirent* entry = readdir(proc)) {
+        if (!isNumber(entry->d_name)) continue;
+        pid_t pid = static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10));
+        if (pid == getpid()) continue;
+        std::vector<std::string> files = openFiles(pid);
+        bool holds = false, farEnd = false;
+        for (const std::string& f : files) {
+            holds = holds || f == target;
+            farEnd = farEnd || f == "/dev/ptmx" || f == "/dev/pts/ptmx";
+        }
+        if (holds && !(pseudo && farEnd)) holders.push_back(pid);
+    }
+    closedir(proc);
+    return holders;
+}
+
+std::vector<std::string> portHints(const std::string& port) {
+    std::vector<std::string> hints;
+    struct stat info {};
+    if (stat(port.c_str(), &info) != 0) return hints;
+    if (access(port.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        const group* g = getgrgid(info.st_gid);
+        const passwd* user = getpwuid(geteuid());
+        std::string groupName = g != nullptr ? g->gr_name : std::to_string(info.st_gid);
+        std::string userName = user != nullptr ? user->pw_name : "$USER";
+        hints.push_back(port + " may only be opened by the members of group " + groupName + ": add " + userName +
+                        " to it (sudo usermod -aG " + groupName + " " + userName + ") and log in again");
+    }
+    for (pid_t holder : portHolders(port))
+        hints.push_back(port + " is held by " + describeProcess(holder));
+    return hints;
+}
+
+}  // namespace host
