@@ -3,6 +3,7 @@
 #include "ChildProcess.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <sstream>
 #include <thread>
 
@@ -26,7 +27,13 @@ TmuxTerminal::TmuxTerminal(int width, int height, const std::vector<std::string>
 }
 
 TmuxTerminal::~TmuxTerminal() {
-    if (started_) tmux({"kill-server"});
+    if (!started_) return;
+    tmux({"kill-server"});
+    // The server may leave its socket behind.
+    const char* folder = std::getenv("TMUX_TMPDIR");
+    std::string socket = std::string(folder != nullptr && *folder != '\0' ? folder : "/tmp") + "/tmux-" +
+                         std::to_string(getuid()) + "/" + socket_;
+    ::unlink(socket.c_str());
 }
 
 bool TmuxTerminal::tmux(std::vector<std::string> args, std::string* output) {

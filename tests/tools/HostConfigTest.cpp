@@ -1,6 +1,7 @@
 #include "ConfigReader.h"
 #include "HostOptions.h"
 #include "OptionBlock.h"
+#include "OptionHints.h"
 
 #include <gtest/gtest.h>
 
@@ -194,6 +195,19 @@ TEST(HostCommandLine, RunAndWatchFlags) {
     EXPECT_EQ(error, "--shm-group needs --shm NAME");
     EXPECT_FALSE(parse({"watch", "--shm", "w", "--shm-group", "cave"}, o, error));
     EXPECT_FALSE(parse({"--verbose"}, o, error));
+    ASSERT_TRUE(parse({"--log", "host.log"}, o, error)) << error;
+    EXPECT_EQ(o.log, "host.log");
+    EXPECT_FALSE(parse({"--log", ""}, o, error));
+    EXPECT_EQ(error, "--log needs a file name");
+}
+
+TEST(HostOptionHints, ASlipOfTheKeysFindsTheOptionMeant) {
+    const std::pair<const char*, const char*> names[] = {
+        {"serailport", "serialport"}, {"SerialPrt", "serialport"}, {"valrat", "valrate"},
+        {"emulatetraker", "emulatetracker"}, {"sensorofset", "sensoroffset"}, {"prot", "port"},
+        {"baudrate", ""}, {"x", ""},
+    };
+    for (const auto& n : names) EXPECT_EQ(host::closestWandOption(n.first), n.second) << n.first;
 }
 
 TEST(HostCommandLine, BuiltInConfigurationIsAValidConfiguration) {

@@ -341,4 +341,24 @@ TEST(HostEndToEnd, TheDemoRunsByItselfAndEndsWithASummary) {
     EXPECT_NE(text.find("  tracker    1 "), std::string::npos);
 }
 
+TEST(SimEndToEnd, RefusalsAndAnEndCutShortAreTold) {
+    TempDir dir;
+    ChildProcess directory({kSim, "--script", dir.path()});
+    EXPECT_EQ(directory.wait(limit(5s)), 2);
+    EXPECT_EQ(directory.errorText(), "quorlix-sim: " + dir.path() + ": is a directory, not a file\n");
+
+    // No wait after the script at all.
+    ChildProcess noLinger({kSim, "--no-wait", "--quiet", "--linger", "0", "-e", "press 1"});
+    EXPECT_EQ(noLinger.wait(limit(5s)), 0) << noLinger.errorText();
+    EXPECT_EQ(noLinger.lines().back(), "done");
+
+    // A stop in the middle: not "done", and a status that says so.
+    ChildProcess stopped({kSim, "--no-wait", "--quiet", "-e", "press 1; wait 10s; press 2"});
+    ASSERT_TRUE(stopped.waitForLines(1, limit(5s)));
+    stopped.signal(SIGTERM);
+    EXPECT_EQ(stopped.wait(limit(5s)), 1);
+    EXPECT_EQ(stopped.lines().size(), 1u) << "only the port's name: " << stopped.outputText();
+    EXPECT_EQ(stopped.errorText(), "quorlix-sim: stopped by a signal before everything was sent\n");
+}
+
 }  // namespace

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -45,7 +47,8 @@ struct TwoWands {
 
 TEST(HostView, FitsTheTerminalFollowsItsSizeAndShowsWhyADeviceIsDown) {
     TwoWands wands;
-    TmuxTerminal terminal(80, 24, {kHost, wands.config, "--keep-going"});
+    const std::string logFile = wands.dir.path() + "/host.log";
+    TmuxTerminal terminal(80, 24, {kHost, wands.config, "--keep-going", "--log", logFile});
     ASSERT_TRUE(terminal.started()) << "tmux could not start";
 
     // Full detail fits 80x24: the title on top, both devices, the reconnecting
@@ -83,6 +86,16 @@ TEST(HostView, FitsTheTerminalFollowsItsSizeAndShowsWhyADeviceIsDown) {
     ASSERT_TRUE(terminal.resize(100, 40));
     auto large = [](const Rows& rows) { return shows(rows, "controller 1   buttons    . . .") && shows(rows, "line lost"); };
     EXPECT_TRUE(terminal.waitForScreen(large, limit(5s))) << screenText(terminal.screen());
+
+    // The log file keeps what the view folds: every try's whole report.
+    std::ifstream in(logFile);
+    std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::size_t reports = 0;
+    for (std::size_t at = log.find("spare: INFO: DEVICE NAME"); at != std::string::npos;
+         at = log.find("spare: INFO: DEVICE NAME", at + 1))
+        ++reports;
+    EXPECT_GE(reports, 3u) << log;
+    EXPECT_NE(log.find("quorlix-host: wand: line lost"), std::string::npos) << log;
 }
 
 }  // namespace

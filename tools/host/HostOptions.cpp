@@ -23,10 +23,11 @@ const char* const kHostUsage =
     "  CONFIG            configuration file (see docs/configuration.md)\n"
     "  --port DEVICE     one wand on a serial port, e.g. /dev/ttyUSB0, with the built-in\n"
     "                    configuration (the demo's, on a real line)\n"
-    "  --json            JSON Lines on standard output, one object per changed record;\n"
-    "                    the devices' log goes to standard error\n"
+    "  --json            JSON Lines on standard output, one object per changed record\n"
     "  --plain           plain text view even on a terminal\n"
     "  --no-view         no view, only the devices' log and the summary\n"
+    "  --log FILE        also append the whole log to FILE (the view shows a device's report\n"
+    "                    once and each later reconnect try as one line)\n"
     "  --shm NAME        keep the storages in POSIX shared memory /NAME, for other programs\n"
     "                    (see 'watch'); removed on exit\n"
     "  --shm-group GROUP\n"
@@ -51,12 +52,17 @@ const char* const kHostUsage =
     "  --owner USER      the user the host runs as, by name or number (default: this one);\n"
     "                    an object of any other user, or one every user may write, is refused\n"
     "\n"
+    "Standard output carries the view alone (JSON, plain text, the summary); the devices'\n"
+    "log and the host's messages go to standard error, or into the live view on a terminal,\n"
+    "which fits the terminal's size and follows it.\n"
+    "\n"
     "SIGINT, SIGTERM, SIGHUP or SIGQUIT stops every device within one read time-out, and a\n"
     "closed standard output (a reader such as 'head' that went away) stops the host too; the\n"
     "exit status is then 0. A device still blocked 1.5 s after the stop (waiting for a storage\n"
     "lock that another program holds) is named, and the host exits with status 1 without it.\n"
     "Exit status 1: a device's init failed (without --keep-going), the storages could not be\n"
-    "created, or a device did not stop; 2: bad command line or configuration.\n"
+    "created, or a device did not stop; 2: bad command line or configuration (a port that\n"
+    "is not a terminal included).\n"
     "watch exits with status 1 when the host is gone without stopping.\n";
 
 namespace {
@@ -172,6 +178,13 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
         } else if (arg == "--sim") {
             if (!takeValue()) return false;
             options.sim = value;
+        } else if (arg == "--log") {
+            if (!takeValue()) return false;
+            if (value.empty()) {
+                error = "--log needs a file name";
+                return false;
+            }
+            options.log = value;
         } else if (!arg.empty() && arg[0] == '-') {
             error = "unknown option \"" + arg + "\" (see --help)";
             return false;

@@ -20,6 +20,7 @@ struct HostOptions {
     double duration = 0.0;  // seconds; 0 runs until stopped
     std::string plugin;     // the plug-in "quorlix" stands for
     std::string sim;        // the simulator the demo starts
+    std::string log;        // a file that keeps the whole log, whatever the view
     int debugLevel = -1;    // -1: as configured
     bool help = false;
     bool version = false;

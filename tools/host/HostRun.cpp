@@ -148,6 +148,7 @@ struct Outputs {
     ChangeListener* target = &model;
     JsonFeed* json = nullptr;
     std::unique_ptr<LogCapture> capture;
+    int logFile = -1;  // --log
 };
 
 void routeOutputs(HostOptions::View requested, const HostConfig& config, Outputs& out) {
@@ -158,6 +159,7 @@ void routeOutputs(HostOptions::View requested, const HostConfig& config, Outputs
         std::vector<std::string> devices;
         for (const DeviceConfig& d : config.devices) devices.push_back(d.name);
         out.capture.reset(new LogCapture(200, devices));
+        out.capture->keepIn(out.logFile);
         if (!out.capture->start(out.dataFd)) {
             out.capture.reset();
             out.view = HostOptions::View::plain;
@@ -167,6 +169,13 @@ void routeOutputs(HostOptions::View requested, const HostConfig& config, Outputs
         std::cout.flush();
         out.dataFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
         dup2(STDERR_FILENO, STDOUT_FILENO);
+        if (out.logFile >= 0) {
+            out.capture.reset(new LogCapture(0));
+            out.capture->keepIn(out.logFile);
+            out.capture->passOn();
+            int unused = -1;
+            if (!out.capture->start(unused)) out.capture.reset();
+        }
     }
     if (out.view == HostOptions::View::json) {
         out.json = new JsonFeed(out.dataFd);
@@ -285,6 +294,13 @@ int runHost(const HostOptions& options) {
     if (!portsUsable(config)) return 2;
 
     Outputs out;
+    if (!options.log.empty()) {
+        out.logFile = ::open(options.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (out.logFile < 0) {
+            hostMessage("--log: " + options.log + ": " + std::strerror(errno));
+            return 2;
+        }
+    }
     routeOutputs(options.view, config, out);
 
     std::int32_t runFlag = 1;
@@ -330,11 +346,12 @@ int runHost(const HostOptions& options) {
                  line);
     else {
         // The view never showed what the device said: it goes where the log goes without one.
-        if (out.capture)
+        if (out.view == HostOptions::View::live)
             for (const std::string& l : out.capture->latest()) writeAll(STDERR_FILENO, visibleText(l) + "\n");
         hostMessage("a device could not be started; nothing runs (--keep-going runs the others)");
     }
     if (out.view != HostOptions::View::live && out.dataFd >= 0) ::close(out.dataFd);
+    if (out.logFile >= 0) ::close(out.logFile);
     return status;
 }
 

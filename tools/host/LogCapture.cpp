@@ -1,5 +1,7 @@
 #include "LogCapture.h"
 
+#include "WriteAll.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <iostream>
@@ -59,6 +61,12 @@ void LogCapture::collect() {
         }
         ssize_t n = ::read(pipe_[0], buffer, sizeof buffer);
         if (n <= 0) break;
+        const std::string bytes(buffer, static_cast<std::size_t>(n));
+        if (logFile_ >= 0) writeAll(logFile_, bytes);
+        if (passOn_) {
+            writeAll(savedErr_, bytes);
+            continue;
+        }
         std::lock_guard<std::mutex> lock(mutex_);
         for (ssize_t i = 0; i < n; ++i) {
             if (buffer[i] == '\n' || partial_.size() >= kLongestLine) {

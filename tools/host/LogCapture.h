@@ -13,7 +13,9 @@ namespace host {
 
 // While the terminal view owns the screen, whatever the host, its devices and
 // their children write to standard output and error is caught here line by
-// line, and the latest lines are shown inside the view.
+// line, and the latest lines are shown inside the view. Without a view it
+// only passes everything on to standard error; either way a log file, when
+// given, gets every byte.
 class LogCapture {
 public:
     // Longer lines are shown in pieces of this size.
@@ -29,6 +31,10 @@ public:
     // Redirects both streams; `screen` becomes a descriptor of the terminal
     // that standard output was. False when the streams could not be moved.
     bool start(int& screen);
+    // Before start: every byte also goes to `fd` (not closed here); and,
+    // with `passOn`, to standard error as it was, for a host without a view.
+    void keepIn(int fd) { logFile_ = fd; }
+    void passOn() { passOn_ = true; }
     // Puts both streams back; lines still in flight are kept.
     void stop();
 
@@ -44,6 +50,8 @@ private:
     int pipe_[2] = {-1, -1};
     int savedOut_ = -1;
     int savedErr_ = -1;
+    int logFile_ = -1;
+    bool passOn_ = false;
     std::atomic<bool> stopping_{false};
     std::thread reader_;
     std::mutex mutex_;
