@@ -7,15 +7,16 @@ namespace host {
 
 namespace {
 
-// The wand's own options and those of its controller and tracker emulation.
+// The wand's own options and its controller's (the orders it refuses included:
+// the device says why).
 const char* const kWandOptions[] = {
     "serialport", "port", "valincrementrate", "valrate", "valdecrementrate", "emulatetracker", "valuatororder",
-    "buttonorder", "valuatorscale", "controllerorder", "unitorder", "order",
+    "buttonorder", "valuatorscale", "controllerorder", "unitorder", "order", "trackerorder",
 };
 // Options of an emulated tracker: they apply only with an emulatetracker line.
 const char* const kTrackerOptions[] = {
     "transmitteroffset", "transmitterrotation", "transmitterrotationmatrix", "sensoroffset", "sensortranslation",
-    "sensorrotation", "sensorrotationmatrix", "calibration", "calib", "trackerorder", "cavecoord", "cavecoordinates",
+    "sensorrotation", "sensorrotationmatrix", "calibration", "calib", "cavecoord", "cavecoordinates",
 };
 
 std::string lower(std::string text) {
