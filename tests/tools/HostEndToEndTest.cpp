@@ -276,6 +276,9 @@ TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
     EXPECT_EQ(refusedPort.wait(limit(5s)), 2);
     EXPECT_EQ(refusedPort.errorText(), "quorlix-host: " + notATerminal + ": wand: " + dir.path() +
                                            "/plain-file is not a serial port (not a terminal device)\n");
+    ChildProcess refusedOption({kHost, "--port", "/etc/hostname", "--no-view"});
+    EXPECT_EQ(refusedOption.wait(limit(5s)), 2);
+    EXPECT_EQ(refusedOption.errorText(), "quorlix-host: --port: /etc/hostname is not a serial port (not a terminal device)\n");
 
     ChildProcess keepGoing({kHost, noPort, "--json", "--keep-going", "--duration", "1.2"});
     EXPECT_EQ(keepGoing.wait(limit(5s)), 0) << keepGoing.errorText();

@@ -189,13 +189,15 @@ void routeOutputs(HostOptions::View requested, const HostConfig& config, Outputs
 
 // False (reported) when a device's port cannot be a serial line at all;
 // warns of other programs that hold a port and may take its bytes.
-bool portsUsable(const HostConfig& config) {
+bool portsUsable(const HostConfig& config, const HostOptions& options) {
     for (const DeviceConfig& d : config.devices) {
         const std::string port = configuredPort(d);
         if (port.empty()) continue;
         std::string refusal = portRefusal(port);
         if (!refusal.empty()) {
-            hostMessage(config.fileName + ": " + d.name + ": " + refusal);
+            // The built-in configuration is the one --port fills in.
+            hostMessage((options.port.empty() ? config.fileName + ": " + d.name : std::string("--port")) + ": " +
+                        refusal);
             return false;
         }
         for (pid_t holder : portHolders(port))
@@ -291,7 +293,7 @@ int runHost(const HostOptions& options) {
         return 1;
     }
 
-    if (!portsUsable(config)) return 2;
+    if (!portsUsable(config, options)) return 2;
 
     Outputs out;
     if (!options.log.empty()) {
