@@ -151,32 +151,34 @@ struct Outputs {
     int logFile = -1;  // --log
 };
 
-void routeOutputs(HostOptions::View requested, const HostConfig& config, Outputs& out) {
-    out.view = requested;
-    if (out.view == HostOptions::View::automatic)
-        out.view = isatty(STDOUT_FILENO) ? HostOptions::View::live : HostOptions::View::plain;
+// The log inside a live view; without one, on standard error, with a copy of
+// standard output kept for the data. --log gets every byte either way.
+void routeLog(const HostConfig& config, Outputs& out) {
     if (out.view == HostOptions::View::live) {
         std::vector<std::string> devices;
         for (const DeviceConfig& d : config.devices) devices.push_back(d.name);
         out.capture.reset(new LogCapture(200, devices));
         out.capture->keepIn(out.logFile);
-        if (!out.capture->start(out.dataFd)) {
-            out.capture.reset();
-            out.view = HostOptions::View::plain;
-        }
+        if (out.capture->start(out.dataFd)) return;
+        out.capture.reset();
+        out.view = HostOptions::View::plain;
     }
-    if (out.view != HostOptions::View::live) {
-        std::cout.flush();
-        out.dataFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-        dup2(STDERR_FILENO, STDOUT_FILENO);
-        if (out.logFile >= 0) {
-            out.capture.reset(new LogCapture(0));
-            out.capture->keepIn(out.logFile);
-            out.capture->passOn();
-            int unused = -1;
-            if (!out.capture->start(unused)) out.capture.reset();
-        }
-    }
+    std::cout.flush();
+    out.dataFd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    dup2(STDERR_FILENO, STDOUT_FILENO);
+    if (out.logFile < 0) return;
+    out.capture.reset(new LogCapture(0));
+    out.capture->keepIn(out.logFile);
+    out.capture->passOn();
+    int unused = -1;
+    if (!out.capture->start(unused)) out.capture.reset();
+}
+
+void routeOutputs(HostOptions::View requested, const HostConfig& config, Outputs& out) {
+    out.view = requested;
+    if (out.view == HostOptions::View::automatic)
+        out.view = isatty(STDOUT_FILENO) ? HostOptions::View::live : HostOptions::View::plain;
+    routeLog(config, out);
     if (out.view == HostOptions::View::json) {
         out.json = new JsonFeed(out.dataFd);
         out.listener.reset(out.json);
