@@ -2,12 +2,14 @@
 
 #include "platform/SerialLine.h"
 #include "platform/SystemError.h"
+#include "platform/posix/LowLatency.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -179,6 +181,83 @@ TEST(LineHandles, ANonTerminalOpensButHasNoLineSettings) {
     PortDcb dcb{};
     EXPECT_FALSE(platform::getSerialState(line, dcb));
     EXPECT_EQ(platform::systemErrorText(platform::lastSystemError()), "Inappropriate ioctl for device");
+    EXPECT_TRUE(platform::closeSerialLine(line));
+}
+
+// A UART driver's flags as the low-latency mode sees them, through the seam.
+struct FakeDriver {
+    bool offered = true;     // the driver keeps serial flags
+    bool settable = true;    // and lets this user change them
+    int flags = 0;
+    std::vector<int> writes;
+};
+FakeDriver driver;
+
+const platform::SerialFlagsAccess kFakeAccess{
+    [](int, int& flags) {
+        if (!driver.offered) errno = ENOTTY;
+        flags = driver.flags;
+        return driver.offered;
+    },
+    [](int, int flags) {
+        if (!driver.settable) {
+            errno = EPERM;
+            return false;
+        }
+        driver.flags = flags;
+        driver.writes.push_back(flags);
+        return true;
+    },
+};
+
+TEST(LowLatencyMode, TurnedOnWhereOfferedAndTheFoundFlagsPutBack) {
+    constexpr int kOther = 0x0040;  // some flag of the driver's own, kept throughout
+    constexpr int kOn = platform::kLowLatencyFlag;
+    const struct {
+        const char* what;
+        FakeDriver before;
+        int whileOpen;
+        std::vector<int> writes;  // all writes, at open and at close
+    } cases[] = {
+        {"a UART with the mode off", {true, true, kOther, {}}, kOther | kOn, {kOther | kOn, kOther}},
+        {"a UART with the mode already on", {true, true, kOther | kOn, {}}, kOther | kOn, {}},
+        {"a driver without serial flags (a pseudo-terminal)", {false, true, 0, {}}, 0, {}},
+        {"a driver that refuses the change", {true, false, kOther, {}}, kOther, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        driver = c.before;
+        platform::LowLatencyMode mode(kFakeAccess);
+        errno = EINTR;
+        mode.turnOn(3);
+        EXPECT_EQ(errno, EINTR) << "the mode leaves no error behind";
+        EXPECT_EQ(driver.flags, c.whileOpen);
+        mode.putBack(3);
+        mode.putBack(3);
+        EXPECT_EQ(errno, EINTR);
+        EXPECT_EQ(driver.flags, c.before.flags);
+        EXPECT_EQ(driver.writes, c.writes);
+    }
+}
+
+TEST(LowLatencyMode, APseudoTerminalOffersNoneAndItsLineWorksAsEver) {
+    PseudoTerminal pty;
+    ASSERT_TRUE(pty.ok());
+    int flags = 0;
+    EXPECT_FALSE(platform::systemSerialFlags().get(pty.line(), flags));
+    errno = 0;
+    const platform::SerialHandle line = platform::openSerialLine(pty.name().c_str());
+    ASSERT_NE(line, platform::kInvalidSerialLine);
+    EXPECT_EQ(errno, 0) << "nothing is left to report";
+    ASSERT_TRUE(platform::setSerialState(line, eightNoneOne(9600)));
+    PortTimeouts t{};
+    t.ReadTotalTimeoutMultiplier = 100;
+    ASSERT_TRUE(platform::setSerialTimeouts(line, t));
+    ASSERT_TRUE(pty.send("w", 1));
+    char byte = 0;
+    std::uint32_t got = 0;
+    EXPECT_TRUE(platform::readSerialLine(line, &byte, 1, got));
+    EXPECT_EQ(got, 1u);
     EXPECT_TRUE(platform::closeSerialLine(line));
 }
 

@@ -2,6 +2,7 @@
 // a program that links its own line leaves this file out entirely.
 #include "platform/SerialLine.h"
 
+#include "platform/posix/LowLatency.h"
 #include "platform/posix/SerialPath.h"
 
 #include <cerrno>
@@ -23,6 +24,7 @@ struct OpenLine {
     int fd = -1;
     bool restore = false;  // `original` holds the settings found at open
     termios original{};
+    LowLatencyMode lowLatency;
     PortTimeouts timeouts{};
 };
 
@@ -226,6 +228,7 @@ SerialHandle openSerialLine(const char* name) {
     if (::tcgetattr(fd, &line->original) == 0) {
         line->restore = true;
         ::ioctl(fd, TIOCEXCL, nullptr);  // no argument, but a defined one for the variadic slot
+        line->lowLatency.turnOn(fd);
     }
     return reinterpret_cast<SerialHandle>(line);
 }
@@ -283,18 +286,38 @@ bool readSerialLine(SerialHandle handle, void* buffer, std::uint32_t count, std:
         std::uint64_t{t.ReadTotalTimeoutMultiplier} * count + std::uint64_t{t.ReadTotalTimeoutConstant};
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(totalMs);
 
+    // A byte already waiting is taken without asking poll() first: within a
+    // record the next byte is usually there, and each call saved counts.
+    short events = 0;  // what the last poll() saw
     for (;;) {
-        int waitMs = -1;  // no time-out: wait for the bytes
-        if (noWait) {
-            waitMs = 0;
-        } else {
-            if (hasTotal) waitMs = millisecondsUntil(deadline);
-            if (hasInterval && bytesRead > 0) {
-                const int interval =
-                    t.ReadIntervalTimeout > INT_MAX ? INT_MAX : static_cast<int>(t.ReadIntervalTimeout);
-                waitMs = (waitMs < 0 || interval < waitMs) ? interval : waitMs;
-            }
+        const ssize_t n = ::read(line->fd, out + bytesRead, count - bytesRead);
+        if (n > 0) {
+            bytesRead += static_cast<std::uint32_t>(n);
+            if (bytesRead == count) return true;
+            events = 0;
+            continue;
         }
+        if (n == 0) {
+            // The other side hung up (adapter unplugged, terminal closed). Calling
+            // that a time-out would have every read loop spin on a dead line.
+            errno = ENXIO;
+            return false;
+        }
+        if (errno == EINTR) continue;
+        if (errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        if (events & (POLLHUP | POLLERR)) {
+            errno = ENXIO;
+            return false;
+        }
+
+        int waitMs = -1;  // no time-out: wait for the bytes
+        if (noWait) return true;
+        if (hasTotal) waitMs = millisecondsUntil(deadline);
+        if (hasInterval && bytesRead > 0) {
+            const int interval = t.ReadIntervalTimeout > INT_MAX ? INT_MAX : static_cast<int>(t.ReadIntervalTimeout);
+            waitMs = (waitMs < 0 || interval < waitMs) ? interval : waitMs;
+        }
+        if (waitMs == 0) return true;  // time is up and nothing is waiting
         pollfd p{line->fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, waitMs);
         if (ready < 0) {
@@ -306,27 +329,7 @@ bool readSerialLine(SerialHandle handle, void* buffer, std::uint32_t count, std:
             errno = EBADF;
             return false;
         }
-        const ssize_t n = ::read(line->fd, out + bytesRead, count - bytesRead);
-        if (n > 0) {
-            bytesRead += static_cast<std::uint32_t>(n);
-            if (bytesRead == count) return true;
-            continue;
-        }
-        if (n == 0) {
-            // The other side hung up (adapter unplugged, terminal closed). Calling
-            // that a time-out would have every read loop spin on a dead line.
-            errno = ENXIO;
-            return false;
-        }
-        if (errno == EINTR) continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            if (p.revents & (POLLHUP | POLLERR)) {
-                errno = ENXIO;
-                return false;
-            }
-            continue;
-        }
-        return false;
+        events = p.revents;
     }
 }
 
@@ -335,6 +338,7 @@ bool closeSerialLine(SerialHandle handle) {
     if (line == nullptr) return false;
     // A line that hung up cannot take its settings back; closing matters more.
     if (line->restore) {
+        line->lowLatency.putBack(line->fd);
         ::tcsetattr(line->fd, TCSANOW, &line->original);
         ::ioctl(line->fd, TIOCNXCL, nullptr);
     }
