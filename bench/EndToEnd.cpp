@@ -1,27 +1,38 @@
-// The wand end to end, as a user runs it: quorlix-sim writes key records on a
-// pseudo-terminal, quorlix-host runs the plug-in on it and keeps the storages
-// in shared memory, and this probe reads them like any other program.
+// The wand end to end, as a user runs it: quorlix-host runs the plug-in on a
+// pseudo-terminal and keeps the storages in shared memory, and this probe
+// reads them like any other program.
 //
-//   latency     from the moment the simulator begins writing a record's last
-//               byte to the moment the changed record can be read from the
-//               host's storage (records paced, one every --interval ms)
-//   throughput  records per second with the simulator writing unpaced
-//   silence     the host's CPU time while the line stays silent for --silence s
+//   latency     from the moment the write of a record begins to the moment the
+//               changed record can be read from the host's storage, side by
+//               side with the floor (FloorReader) on a line of its own,
+//               records interleaved; idle, under load (one busy thread per
+//               core) and under load with the host's --realtime
+//   syscalls    system calls of the device's thread per record (strace)
+//   throughput  records per second with quorlix-sim writing unpaced
+//   silence     the host's CPU time and wake-ups while the line stays silent
 //
 // Prints the figures, and with --markdown FILE writes them as table rows.
+#include "BenchLine.h"
+#include "BusyLoad.h"
 #include "ChildProcess.h"
+#include "FloorReader.h"
+#include "InterleavedProbe.h"
 #include "LatencyFigures.h"
 #include "SharedRecords.h"
 
+#include <dirent.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -32,11 +43,18 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
+// The host's device threads with --realtime and no number; the floor reader
+// gets the same, the probe less (it must never keep a reader off a core).
+constexpr int kRealtimePriority = 10;
+constexpr int kProbePriority = 5;
+
 struct Settings {
-    int records = 2000;
+    int records = 2000;  // per measured path and condition
     int intervalMs = 5;
     int unpaced = 20000;
     int silenceSeconds = 10;
+    int syscallRecords = 2000;
+    std::string conditions = "idle,load,realtime";
     std::string markdown;
     std::string host = QUORLIX_HOST_PATH;
     std::string sim = QUORLIX_SIM_PATH;
@@ -44,19 +62,17 @@ struct Settings {
 
 // Key records of buttons 1 to 7 alone: each differs from the one before, and
 // the state in the storage tells which of the seven was last.
-const char* const kSingleButtons[] = {"80 01 10 8F", "80 11 00 8F", "80 03 00 8F", "80 08 04 8F",
-                                      "80 0C 00 8F", "80 00 0C 8F", "80 04 08 8F"};
 constexpr int kPatterns = 7;
+const std::uint8_t kBodies[kPatterns][2] = {{0x01, 0x10}, {0x11, 0x00}, {0x03, 0x00}, {0x08, 0x04},
+                                            {0x0C, 0x00}, {0x00, 0x0C}, {0x04, 0x08}};
 // Buttons 2 and 3 together: none of the seven, so it marks the end.
 const char* const kLastRecord = "80 13 00 8F";
 constexpr std::uint32_t kLastBits = (1u << 1) | (1u << 2);
 
-// Which of the seven the state is; -1 for any other.
-int patternOf(std::uint32_t bits) {
-    for (int p = 0; p < kPatterns; ++p) {
-        if (bits == (1u << p)) return p;
-    }
-    return -1;
+std::string recordText(int pattern) {
+    char text[16];
+    std::snprintf(text, sizeof text, "80 %02X %02X 8F", kBodies[pattern][0], kBodies[pattern][1]);
+    return text;
 }
 
 std::int64_t monotonicNanoseconds() {
@@ -88,33 +104,62 @@ bool waitForPath(const std::string& path, milliseconds timeout) {
     return false;
 }
 
-// One simulator and one host on a fresh line, torn down when it goes.
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string one, five, fifteen;
+    in >> one >> five >> fifteen;
+    return one + " " + five + " " + fifteen;
+}
+
+// The calling thread's scheduling: SCHED_FIFO at `priority`, or normal for 0.
+bool scheduleThisThread(int priority) {
+    sched_param p{};
+    p.sched_priority = priority;
+    return pthread_setschedparam(pthread_self(), priority > 0 ? SCHED_FIFO : SCHED_OTHER, &p) == 0;
+}
+
+// How the host is started on a line.
+struct HostStart {
+    std::vector<std::string> prefix;  // a program the host runs under (strace)
+    std::vector<std::string> options;  // more options of its own (--realtime)
+};
+
+// One host on a line (a bench line, or quorlix-sim's when a script is given),
+// torn down when it goes.
 class Rig {
 public:
-    Rig(const Settings& settings, const std::string& dir, const std::string& run, const std::string& script)
-        : dir_(dir), link_(dir + "/" + run + ".line"), stamps_(dir + "/" + run + ".stamps"),
+    Rig(const Settings& settings, const std::string& dir, const std::string& run, const std::string& script,
+        const std::string& port = "", const HostStart& start = {})
+        : link_(port.empty() ? dir + "/" + run + ".line" : port), stamps_(dir + "/" + run + ".stamps"),
           shmName_("quorlix-bench-" + std::to_string(::getpid()) + "-" + run) {
         const std::string scriptFile = dir + "/" + run + ".script";
         const std::string config = dir + "/" + run + ".conf";
-        if (!writeFile(scriptFile, script) ||
-            !writeFile(config, "showdate off\nshowtime off\nshowthreadid off\ndevice wand quorlix\nport " + link_ + "\n")) {
+        if (!writeFile(config, "showdate off\nshowtime off\nshowthreadid off\ndevice wand quorlix\nport " + link_ + "\n") ||
+            (port.empty() && !writeFile(scriptFile, script))) {
             error_ = "cannot write to " + dir;
             return;
         }
-        sim_.reset(new ChildProcess({settings.sim, "--script", scriptFile, "--link", link_, "--stamps", stamps_, "-q"},
-                                    dir + "/" + run + ".sim.log"));
-        if (!sim_->started() || !waitForPath(link_, milliseconds(5000))) {
-            error_ = "quorlix-sim did not start (" + settings.sim + ")";
-            return;
+        if (port.empty()) {
+            sim_.reset(new ChildProcess({settings.sim, "--script", scriptFile, "--link", link_, "--stamps", stamps_, "-q"},
+                                        dir + "/" + run + ".sim.log"));
+            if (!sim_->started() || !waitForPath(link_, milliseconds(5000))) {
+                error_ = "quorlix-sim did not start (" + settings.sim + ")";
+                return;
+            }
         }
-        host_.reset(new ChildProcess({settings.host, "--no-view", "--shm", shmName_, config},
-                                     dir + "/" + run + ".host.log"));
-        if (!host_->started() || !records_.open(shmName_, milliseconds(5000))) {
+        std::vector<std::string> command = start.prefix;
+        command.push_back(settings.host);
+        command.insert(command.end(), start.options.begin(), start.options.end());
+        for (const char* word : {"--no-view", "--shm"}) command.push_back(word);
+        command.push_back(shmName_);
+        command.push_back(config);
+        host_.reset(new ChildProcess(command, dir + "/" + run + ".host.log"));
+        if (!host_->started() || !records_.open(shmName_, milliseconds(10000))) {
             error_ = "quorlix-host did not start (" + settings.host + "); see " + dir + "/" + run + ".host.log";
             return;
         }
         // The device's first call publishes its record: from then on it is running.
-        const auto until = Clock::now() + milliseconds(5000);
+        const auto until = Clock::now() + milliseconds(10000);
         while (quorlix_net_u32(records_.controller(1).valuator_count) == 0) {
             if (Clock::now() > until) {
                 error_ = "the wand published nothing; see " + dir + "/" + run + ".host.log";
@@ -141,7 +186,6 @@ public:
     }
 
 private:
-    std::string dir_;
     std::string link_;
     std::string stamps_;
     std::string shmName_;
@@ -151,56 +195,169 @@ private:
     SharedRecords records_;
 };
 
-struct Figures {
+struct Condition {
+    const char* key;   // for --conditions
+    const char* name;  // as printed
+    bool load;
+    bool realtime;
+};
+const Condition kConditions[] = {
+    {"idle", "idle", false, false},
+    {"load", "under load", true, false},
+    {"realtime", "under load with --realtime", true, true},
+};
+
+struct PathFigures {
+    std::string name;
     LatencyFigures latency;
+    int missed = 0;
+};
+
+struct ConditionFigures {
+    const Condition* condition = nullptr;
+    std::vector<PathFigures> paths;  // the host first, the floor last
+    std::string loadAverage;
+    std::string note;
+};
+
+struct Figures {
+    std::vector<ConditionFigures> conditions;
     int latencyRecords = 0;
+    double syscallsPerRecord = -1;
+    std::map<std::string, long> syscallsByName;
+    int syscallRecords = 0;
     double recordsPerSecond = 0;
     int unpacedRecords = 0;
     std::uint32_t unpacedPublished = 0;
     double silentCpuPercent = -1;
+    double silentWakeUpsPerSecond = -1;
     int silenceSeconds = 0;
 };
 
-std::string latency(const Settings& s, const std::string& dir, Figures& figures) {
-    std::ostringstream script;
-    // Time for the host to settle before the first record.
-    script << "wait 1s\n";
-    for (int r = 0; r < s.records; ++r) script << "raw " << kSingleButtons[r % kPatterns] << "\nwait " << s.intervalMs << "ms\n";
-    Rig rig(s, dir, "latency", script.str());
-    if (!rig.error().empty()) return rig.error();
+std::string latencyUnder(const Settings& s, const std::string& dir, const Condition& condition, Figures& figures) {
+    BenchLine hostLine, floorLine;
+    if (!hostLine.ok() || !floorLine.ok()) return "no pseudo-terminal";
+    const int priority = condition.realtime ? kRealtimePriority : 0;
+    // The floor first: it forks, and this process should have no other threads then.
+    FloorReader floor(kBodies, kPatterns);
+    std::string error = floor.start(floorLine.name(), priority, milliseconds(5000));
+    if (!error.empty()) return error;
+    HostStart start;
+    if (condition.realtime) start.options = {"--realtime", std::to_string(priority)};
+    Rig host(s, dir, std::string("latency-") + condition.key, "", hostLine.name(), start);
+    if (!host.error().empty()) return host.error();
 
-    // Spin on the storage, one locked copy at a time, and note when it changes.
-    // This needs a core of its own: on a loaded machine the figures measure
-    // the scheduler instead.
-    std::vector<std::pair<std::int64_t, int>> seen;
-    seen.reserve(static_cast<std::size_t>(s.records));
-    std::uint32_t last = buttonBits(rig.records().controller(1));
-    Clock::time_point quietSince = Clock::now();
-    for (std::uint64_t spin = 0; static_cast<int>(seen.size()) < s.records; ++spin) {
-        const std::uint32_t bits = buttonBits(rig.records().controller(1));
-        const std::int64_t now = monotonicNanoseconds();
-        if (bits != last) {
-            seen.emplace_back(now, patternOf(bits));
-            last = bits;
-            quietSince = Clock::now();
+    std::vector<MeasuredPath> paths(2);
+    paths[0].name = "host";
+    paths[0].line = &hostLine;
+    paths[0].buttons = [&host] { return buttonBits(host.records().controller(1)); };
+    paths[1].name = "floor";
+    paths[1].line = &floorLine;
+    paths[1].buttons = [&floor] { return floor.buttons(); };
+
+    ProbeSettings probe;
+    probe.recordsPerLine = s.records;
+    probe.interval = milliseconds(s.intervalMs);
+    const auto expected = std::chrono::duration_cast<std::chrono::seconds>(
+        probe.interval * (probe.recordsPerLine * 2) + probe.patience * 20);
+    ConditionFigures result;
+    result.condition = &condition;
+    {
+        std::unique_ptr<BusyLoad> load;
+        if (condition.load) {
+            load.reset(new BusyLoad(std::max(1u, std::thread::hardware_concurrency()), expected + std::chrono::seconds(30)));
+            std::this_thread::sleep_for(milliseconds(1000));
         }
-        if ((spin & 1023) == 0 && !rig.sim().running() && Clock::now() - quietSince > milliseconds(1000)) break;
-        sched_yield();
+        if (condition.realtime && !scheduleThisThread(kProbePriority)) result.note = "the probe ran at normal priority";
+        measureInterleaved(paths, kBodies, kPatterns, probe);
+        scheduleThisThread(0);
+        result.loadAverage = loadAverage();
     }
-    const std::vector<std::int64_t> stamps = rig.stamps();
-    if (static_cast<int>(stamps.size()) != s.records) return "the simulator stamped " + std::to_string(stamps.size()) + " records";
-    std::vector<std::int64_t> latencies = matchObservations(stamps, seen, kPatterns);
-    std::ofstream samples(dir + "/latency.samples");
-    for (std::int64_t ns : latencies) samples << ns << "\n";
-    figures.latency = latencyFigures(latencies);
+    for (MeasuredPath& path : paths) {
+        std::ofstream samples(dir + "/latency-" + condition.key + "-" + path.name + ".samples");
+        for (std::int64_t ns : path.latencies) samples << ns << "\n";
+        result.paths.push_back({path.name, latencyFigures(path.latencies), path.missed});
+    }
+    figures.conditions.push_back(result);
     figures.latencyRecords = s.records;
+    return "";
+}
+
+// The host's process id under strace: strace's only child.
+pid_t childOf(pid_t parent) {
+    std::ifstream children("/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children");
+    pid_t child = -1;
+    children >> child;
+    return child;
+}
+
+std::string syscalls(const Settings& s, const std::string& dir, Figures& figures) {
+    std::ostringstream script;
+    script << "wait 1s\n";
+    for (int r = 0; r < s.syscallRecords; ++r) script << "raw " << recordText(r % kPatterns) << "\nwait " << s.intervalMs << "ms\n";
+    // The line stays until the host has gone: a line that hangs up makes calls of its own.
+    script << "wait 60s\n";
+    const std::string trace = dir + "/syscalls.strace";
+    HostStart start;
+    start.prefix = {"strace", "-f", "-qq", "-o", trace};
+    {
+        Rig rig(s, dir, "syscalls", script.str(), "", start);
+        if (!rig.error().empty()) return rig.error() + " (is strace installed?)";
+        const std::uint32_t lastBits = 1u << ((s.syscallRecords - 1) % kPatterns);
+        const auto until = Clock::now() + milliseconds(s.syscallRecords * (s.intervalMs + 5) + 20000);
+        while (Clock::now() < until && !(rig.records().controllerRewrites(1) >= static_cast<std::uint32_t>(s.syscallRecords) &&
+                                         buttonBits(rig.records().controller(1)) == lastBits)) {
+            std::this_thread::sleep_for(milliseconds(50));
+        }
+        const pid_t host = childOf(rig.host().pid());
+        if (host > 0) ::kill(host, SIGTERM);
+        rig.host().wait(milliseconds(10000));
+    }
+    // Lines are "TID name(arguments) = result"; a call another thread's line
+    // cut in two shows as "<unfinished ...>" and "<... name resumed>": counted once.
+    std::ifstream in(trace);
+    std::map<long, std::vector<std::string>> byThread;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream words(line);
+        long tid = 0;
+        std::string call;
+        if (!(words >> tid >> call) || call.compare(0, 3, "<..") == 0 || call.compare(0, 3, "+++") == 0 ||
+            call.compare(0, 3, "---") == 0) {
+            continue;
+        }
+        const bool oneByte = line.size() > 4 && line.compare(line.size() - 4, 4, " = 1") == 0;
+        byThread[tid].push_back(oneByte && call.compare(0, 5, "read(") == 0 ? "read:1" : call.substr(0, call.find('(')));
+    }
+    // The device's thread is the one that reads the line; counted from the
+    // first byte it read to the last, so starting and stopping stay out.
+    const std::vector<std::string>* device = nullptr;
+    long mostBytes = 0;
+    for (const auto& thread : byThread) {
+        const long bytes = std::count(thread.second.begin(), thread.second.end(), "read:1");
+        if (bytes > mostBytes) {
+            mostBytes = bytes;
+            device = &thread.second;
+        }
+    }
+    if (device == nullptr) return "no thread of the host read the line (see " + trace + ")";
+    const auto first = std::find(device->begin(), device->end(), "read:1");
+    const auto last = std::find(device->rbegin(), device->rend(), "read:1").base();
+    long total = 0;
+    figures.syscallsByName.clear();
+    for (auto call = first; call != last; ++call) {
+        ++figures.syscallsByName[*call == "read:1" ? "read" : *call];
+        ++total;
+    }
+    figures.syscallRecords = static_cast<int>(mostBytes / 4);
+    figures.syscallsPerRecord = static_cast<double>(total) / figures.syscallRecords;
     return "";
 }
 
 std::string throughput(const Settings& s, const std::string& dir, Figures& figures) {
     std::ostringstream script;
     script << "wait 1s\n";
-    for (int r = 0; r < s.unpaced - 1; ++r) script << "raw " << kSingleButtons[r % kPatterns] << "\n";
+    for (int r = 0; r < s.unpaced - 1; ++r) script << "raw " << recordText(r % kPatterns) << "\n";
     script << "raw " << kLastRecord << "\n";
     Rig rig(s, dir, "throughput", script.str());
     if (!rig.error().empty()) return rig.error();
@@ -231,37 +388,87 @@ std::string silence(const Settings& s, const std::string& dir, Figures& figures)
     if (!rig.error().empty()) return rig.error();
     std::this_thread::sleep_for(milliseconds(1000));
     const std::int64_t before = rig.host().cpuNanoseconds();
+    const std::int64_t sleepsBefore = rig.host().sleeps();
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::seconds(s.silenceSeconds));
     const std::int64_t after = rig.host().cpuNanoseconds();
+    const std::int64_t sleepsAfter = rig.host().sleeps();
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    if (before < 0 || after < 0) return "this system does not report a process's CPU time";
+    if (before < 0 || after < 0 || sleepsBefore < 0 || sleepsAfter < 0) return "this system does not report a process's CPU time";
     figures.silentCpuPercent = 100.0 * static_cast<double>(after - before) * 1e-9 / elapsed;
+    figures.silentWakeUpsPerSecond = static_cast<double>(sleepsAfter - sleepsBefore) / elapsed;
     figures.silenceSeconds = s.silenceSeconds;
     return "";
 }
 
-std::string microseconds(double ns) {
+double us(double ns) { return ns / 1000.0; }
+
+std::string fixed(double value, int decimals) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.1f µs", ns / 1000.0);
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
     return text;
 }
 
-std::string tableRows(const Figures& f) {
+// latency idle: host p50 X us p99 Y us, floor p50 X us p99 Y us
+std::string latencyLine(const ConditionFigures& c) {
+    std::string line = std::string("latency ") + c.condition->name + ":";
+    for (std::size_t p = 0; p < c.paths.size(); ++p) {
+        line += (p == 0 ? " " : ", ") + c.paths[p].name + " p50 " + fixed(us(c.paths[p].latency.median), 1) + " us p99 " +
+                fixed(us(c.paths[p].latency.p99), 1) + " us";
+    }
+    return line;
+}
+
+// One table: a row per condition, a column pair per path, then how far the
+// host is off the floor: the p50 difference and the p99 ratio.
+std::string latencyTable(const Figures& f) {
+    if (f.conditions.empty()) return "";
     std::ostringstream rows;
-    char number[64];
-    rows << "| Latency, last byte written to change in the storage: median | " << microseconds(f.latency.median)
-         << " | |\n";
-    rows << "| Latency: 99th percentile | " << microseconds(f.latency.p99) << " | |\n";
-    rows << "| Latency: maximum | " << microseconds(f.latency.max) << " | |\n";
-    rows << "| Records measured for the latency | " << f.latency.count << " of " << f.latencyRecords
-         << " | at least 1000 |\n";
-    std::snprintf(number, sizeof number, "%.0f", f.recordsPerSecond);
-    rows << "| Records per second, simulator unpaced | " << number << " (" << f.unpacedPublished << " of "
-         << f.unpacedRecords << " published) | the line itself: 240 at 9600 baud |\n";
-    std::snprintf(number, sizeof number, "%.3f %%", f.silentCpuPercent);
-    rows << "| Host CPU while the line is silent for " << f.silenceSeconds << " s | " << number
-         << " of one core | under 1 % |\n";
+    const ConditionFigures& first = f.conditions.front();
+    rows << "| Condition |";
+    for (const PathFigures& p : first.paths) rows << " " << p.name << " p50 | " << p.name << " p99 |";
+    rows << " host p50 − floor p50 | host p99 ÷ floor p99 | host p99 ÷ idle floor p99 | records seen | load average (1, 5, 15 min) |\n";
+    rows << "|---|";
+    for (std::size_t p = 0; p < first.paths.size(); ++p) rows << "---|---|";
+    rows << "---|---|---|---|---|\n";
+    const double idleFloorP99 = first.paths.back().latency.p99;
+    for (const ConditionFigures& c : f.conditions) {
+        const PathFigures& host = c.paths.front();
+        const PathFigures& floor = c.paths.back();
+        rows << "| " << c.condition->name << (c.note.empty() ? "" : " (" + c.note + ")") << " |";
+        for (const PathFigures& p : c.paths) rows << " " << fixed(us(p.latency.median), 1) << " µs | " << fixed(us(p.latency.p99), 1) << " µs |";
+        rows << " " << fixed(us(host.latency.median - floor.latency.median), 1) << " µs | "
+             << fixed(host.latency.p99 / floor.latency.p99, 2) << "× | "
+             << (first.condition->key == std::string("idle") ? fixed(host.latency.p99 / idleFloorP99, 2) + "×" : "—") << " |";
+        std::string seen;
+        for (const PathFigures& p : c.paths) {
+            seen += (seen.empty() ? "" : ", ") + std::to_string(p.latency.count) + " of " + std::to_string(f.latencyRecords);
+        }
+        rows << " " << seen << " | " << c.loadAverage << " |\n";
+    }
+    return rows.str();
+}
+
+std::string figureRows(const Figures& f) {
+    std::ostringstream rows;
+    if (f.syscallsPerRecord >= 0) {
+        std::string calls;
+        for (const auto& call : f.syscallsByName) {
+            calls += (calls.empty() ? "" : ", ") + call.first + " " + fixed(static_cast<double>(call.second) / f.syscallRecords, 2);
+        }
+        rows << "| System calls of the device's thread per record | " << fixed(f.syscallsPerRecord, 2) << " (" << calls
+             << ") | at most 6 |\n";
+    }
+    if (f.unpacedRecords > 0) {
+        rows << "| Records per second, simulator unpaced | " << fixed(f.recordsPerSecond, 0) << " (" << f.unpacedPublished
+             << " of " << f.unpacedRecords << " published) | the line itself: 240 at 9600 baud |\n";
+    }
+    if (f.silenceSeconds > 0) {
+        rows << "| Host CPU while the line is silent for " << f.silenceSeconds << " s | " << fixed(f.silentCpuPercent, 3)
+             << " % of one core | under 1 % |\n";
+        rows << "| Host wake-ups per second on a silent line (all threads) | " << fixed(f.silentWakeUpsPerSecond, 1)
+             << " | at most 11 |\n";
+    }
     return rows.str();
 }
 
@@ -274,12 +481,23 @@ bool parse(int argc, char** argv, Settings& s) {
         else if (arg == "--interval") s.intervalMs = std::atoi(value);
         else if (arg == "--unpaced") s.unpaced = std::atoi(value);
         else if (arg == "--silence") s.silenceSeconds = std::atoi(value);
+        else if (arg == "--syscall-records") s.syscallRecords = std::atoi(value);
+        else if (arg == "--conditions") s.conditions = value;
         else if (arg == "--markdown") s.markdown = value;
         else if (arg == "--host") s.host = value;
         else if (arg == "--sim") s.sim = value;
         else return false;
     }
-    return s.records > 0 && s.intervalMs >= 0 && s.unpaced > 0 && s.silenceSeconds > 0;
+    return s.records > 0 && s.intervalMs >= 0 && s.unpaced >= 0 && s.silenceSeconds >= 0 && s.syscallRecords >= 0;
+}
+
+bool wanted(const std::string& list, const char* key) {
+    std::istringstream words(list);
+    std::string word;
+    while (std::getline(words, word, ',')) {
+        if (word == key) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -288,8 +506,10 @@ int main(int argc, char** argv) {
     Settings settings;
     if (!parse(argc, argv, settings)) {
         std::fprintf(stderr,
-                     "usage: %s [--records N] [--interval MS] [--unpaced N] [--silence S] [--markdown FILE]\n"
-                     "          [--host PATH] [--sim PATH]\n",
+                     "usage: %s [--records N] [--interval MS] [--conditions idle,load,realtime]\n"
+                     "          [--syscall-records N] [--unpaced N] [--silence S] [--markdown FILE]\n"
+                     "          [--host PATH] [--sim PATH]\n"
+                     "A count of 0 leaves that run out; --conditions may name none (\"\").\n",
                      argv[0]);
         return 2;
     }
@@ -302,24 +522,42 @@ int main(int argc, char** argv) {
     std::printf("work directory: %s\n", dir.c_str());
 
     Figures figures;
+    const auto fail = [](const char* run, const std::string& error) {
+        std::fprintf(stderr, "%s: %s\n", run, error.c_str());
+        return 1;
+    };
+    for (const Condition& condition : kConditions) {
+        if (!wanted(settings.conditions, condition.key)) continue;
+        std::printf("latency %s ...\n", condition.name);
+        std::fflush(stdout);
+        const std::string error = latencyUnder(settings, dir, condition, figures);
+        if (!error.empty()) return fail("latency", error);
+        std::printf("%s\n", latencyLine(figures.conditions.back()).c_str());
+        std::printf("  load average %s%s\n", figures.conditions.back().loadAverage.c_str(),
+                    figures.conditions.back().note.empty() ? "" : ("; " + figures.conditions.back().note).c_str());
+        std::fflush(stdout);
+    }
     const struct {
         const char* name;
+        int count;
         std::string (*run)(const Settings&, const std::string&, Figures&);
-    } runs[] = {{"latency", latency}, {"throughput", throughput}, {"silence", silence}};
+    } runs[] = {{"syscalls", settings.syscallRecords, syscalls},
+                {"throughput", settings.unpaced, throughput},
+                {"silence", settings.silenceSeconds, silence}};
     for (const auto& run : runs) {
+        if (run.count == 0) continue;
         std::printf("%s ...\n", run.name);
         std::fflush(stdout);
         const std::string error = run.run(settings, dir, figures);
-        if (!error.empty()) {
-            std::fprintf(stderr, "%s: %s\n", run.name, error.c_str());
+        if (!error.empty()) return fail(run.name, error);
+    }
+    const std::string tables = latencyTable(figures) + "\n" + figureRows(figures);
+    std::printf("%s", tables.c_str());
+    if (!settings.markdown.empty()) {
+        if (!writeFile(settings.markdown + ".latency", latencyTable(figures)) || !writeFile(settings.markdown, figureRows(figures))) {
+            std::fprintf(stderr, "cannot write %s\n", settings.markdown.c_str());
             return 1;
         }
-    }
-    const std::string rows = tableRows(figures);
-    std::printf("%s", rows.c_str());
-    if (!settings.markdown.empty() && !writeFile(settings.markdown, rows)) {
-        std::fprintf(stderr, "cannot write %s\n", settings.markdown.c_str());
-        return 1;
     }
     return 0;
 }

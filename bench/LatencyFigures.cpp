@@ -17,21 +17,3 @@ LatencyFigures latencyFigures(std::vector<std::int64_t> samples) {
     figures.max = static_cast<double>(samples.back());
     return figures;
 }
-
-std::vector<std::int64_t> matchObservations(const std::vector<std::int64_t>& recordWritten,
-                                            const std::vector<std::pair<std::int64_t, int>>& observations,
-                                            int patterns) {
-    std::vector<std::int64_t> latencies;
-    std::size_t next = 0;
-    for (const auto& seen : observations) {
-        if (seen.second < 0 || seen.second >= patterns) continue;
-        for (std::size_t r = next; r < recordWritten.size() && r < next + static_cast<std::size_t>(patterns); ++r) {
-            if (static_cast<int>(r % static_cast<std::size_t>(patterns)) == seen.second) {
-                latencies.push_back(seen.first - recordWritten[r]);
-                next = r + 1;
-                break;
-            }
-        }
-    }
-    return latencies;
-}

@@ -26,14 +26,14 @@ busy=$(awk -v cores="${jobs}" '{ print ($1 > cores / 2) ? 1 : 0 }' /proc/loadavg
 micro_args=(--benchmark_repetitions=5 --benchmark_report_aggregates_only=true --benchmark_min_time=0.5)
 recv_cmd="${build}/bench/quorlix_bench_recv ${micro_args[*]}"
 parts_cmd="${build}/bench/quorlix_bench_parts ${micro_args[*]}"
-e2e_cmd="${build}/bench/quorlix_bench_e2e --records 2000 --interval 5 --unpaced 20000 --silence 10${BENCH_E2E_ARGS:+ ${BENCH_E2E_ARGS}}"
+e2e_cmd="${build}/bench/quorlix_bench_e2e --records 2000 --interval 5 --syscall-records 2000 --unpaced 20000 --silence 10${BENCH_E2E_ARGS:+ ${BENCH_E2E_ARGS}}"
 
 echo "=== bench: recvData"
 ${recv_cmd} --markdown "${work}/recv.md"
 echo "=== bench: logger, ramps, mapping"
 ${parts_cmd} --markdown "${work}/parts.md"
-echo "=== bench: end to end (about a minute)"
-${e2e_cmd} --markdown "${work}/e2e.md"
+echo "=== bench: end to end (about two minutes)"
+${e2e_cmd} --markdown "${work}/e2e.md" | tee "${work}/e2e.out"
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
@@ -110,32 +110,64 @@ $(cat "${work}/parts.md")
 
 ## End to end over a pseudo-terminal
 
-\`quorlix-sim\` writes key records on a pseudo-terminal and stamps the
-monotonic time as the write of each record's last byte begins; \`quorlix-host\`
-runs the plug-in on that line (one device thread, storages in POSIX shared
-memory); the probe maps the shared memory and copies controller entry 1
-under its lock in a loop, noting the monotonic time at which each change
-becomes visible. Records cycle through seven button states, so each change
-is matched to the record that caused it.
+\`quorlix-host\` runs the plug-in on a pseudo-terminal (one device thread,
+storages in POSIX shared memory); the benchmark writes key records on the
+line's other end, noting the monotonic time as each record's write begins
+(all 4 bytes in one write), and then polls the shared memory, one copy of
+controller entry 1 under its lock after another, noting when the record's
+state becomes visible. Records cycle through seven button states, so each
+change is matched to the record that caused it.
+
+In the same run, interleaved record by record with the host's (each round in
+an order of its own, at times off the beat), the same records go to a second
+pseudo-terminal read by the **floor**: a process of its own that opens the
+line with the driver's line settings (raw, 9600 8N1, non-blocking), waits in
+\`poll()\` and reads one byte at a time, and publishes each record's state under
+a process-shared lock in shared memory, observed the same way. The floor is
+what the kernel's pseudo-terminal costs any reader; the host's distance from
+it is the host's own.
 
 \`\`\`
 ${e2e_cmd}
 \`\`\`
 
+\`\`\`
+$(grep '^latency .*: ' "${work}/e2e.out")
+\`\`\`
+
+$(cat "${work}/e2e.md.latency")
+
+- *idle*: nothing else running that the benchmark started.
+- *under load*: one busy thread per core (computing only, normal priority),
+  started by the benchmark a second before the records and stopped after
+  them (each thread ends by itself at the latest 30 s after the run should
+  have ended). The probe itself competes with them, for the host and the
+  floor alike.
+- *under load with --realtime*: the same load; the host runs with
+  \`--realtime 10\` (its device thread \`SCHED_FIFO\` 10), the floor reader at
+  the same priority, the probe at \`SCHED_FIFO\` 5 (below both, so it never
+  keeps a reader off a core).
+- The load average is the system's at the end of each condition (1, 5 and 15
+  minutes; the busy threads count 2 while they run).
+
 | Figure | Value | Target |
 |---|---|---|
 $(cat "${work}/e2e.md")
 
-- Latency: 2000 records, one every 5 ms, each written whole (4 bytes in one
-  write). It covers that write, the line discipline handing the bytes over, four
-  one-byte reads, decoding, mapping and publication, and the probe noticing.
-- Records per second: 20000 records written back to back, measured from the
-  first record's write to the last record being visible; "published" counts
-  the rewrites the host saw for the entry. Far above what the line can carry.
-- CPU: the host process (all its threads) while the simulator keeps the line
-  open and sends nothing for the whole period, from the scheduler's own
-  per-thread accounting. The device thread wakes once per 100 ms read
-  time-out and otherwise sleeps in poll().
+- System calls: the host runs under \`strace -f -qq -o FILE\` while
+  2000 records arrive one every 5 ms; counted are the calls of the thread that
+  reads the line, from the first byte it read to the last. A record costs a
+  read that finds nothing waiting, a \`poll()\` that waits for it and four
+  one-byte reads. (\`strace -c -f\` on the host gives the same calls summed
+  over all its threads.)
+- Records per second: 20000 records written back to back by \`quorlix-sim\`,
+  measured from the first record's write to the last record being visible;
+  "published" counts the rewrites the host saw for the entry. Far above what
+  the line can carry.
+- CPU and wake-ups: the host process (all its threads) while the simulator
+  keeps the line open and sends nothing, from the scheduler's own per-thread
+  accounting (\`schedstat\`, \`voluntary_ctxt_switches\`). The device thread wakes
+  once per 100 ms read time-out, which the wand's protocol needs.
 
 ## Reproducing
 
@@ -145,8 +177,9 @@ cmake --preset bench && cmake --build --preset bench --target quorlix_bench_recv
 build/bench/bench/quorlix_bench_recv --benchmark_filter=Unchanged
 \`\`\`
 
-The end-to-end probe needs a core of its own: on a busy machine the latency
-figures measure the scheduler rather than the plug-in.
+The machine should otherwise be quiet: the benchmark makes its own load where
+it measures one. \`quorlix_bench_e2e --help\` lists its options (fewer records,
+some conditions only).
 DOC
 } >"${out}"
 echo "=== bench: wrote ${out}"

@@ -192,6 +192,29 @@ std::int64_t ChildProcess::cpuNanoseconds() const {
     return any ? total : -1;
 }
 
+std::int64_t ChildProcess::sleeps() const {
+    if (pid_ <= 0) return -1;
+    const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+    DIR* dir = ::opendir(tasks.c_str());
+    if (dir == nullptr) return -1;
+    std::int64_t total = 0;
+    bool any = false;
+    while (const dirent* task = ::readdir(dir)) {
+        if (task->d_name[0] == '.') continue;
+        std::ifstream status(tasks + "/" + task->d_name + "/status");
+        std::string word;
+        std::int64_t count = 0;
+        while (status >> word) {
+            if (word == "voluntary_ctxt_switches:" && status >> count) {
+                total += count;
+                any = true;
+            }
+        }
+    }
+    ::closedir(dir);
+    return any ? total : -1;
+}
+
 void ChildProcess::signal(int number) {
     if (pid_ > 0 && !reaped_) ::kill(pid_, number);
 }

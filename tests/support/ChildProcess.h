@@ -50,6 +50,10 @@ public:
     // CPU time of all its threads so far, nanoseconds (the scheduler's own
     // account); -1 when the system does not tell.
     std::int64_t cpuNanoseconds() const;
+    // How often its threads went to sleep so far (each sleep ends in a
+    // wake-up), from the scheduler's voluntary switches; -1 when not told.
+    std::int64_t sleeps() const;
+    pid_t pid() const { return pid_; }
 
 private:
     void spawn(std::vector<std::string> argv, posix_spawn_file_actions_t& actions);
