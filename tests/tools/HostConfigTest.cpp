@@ -34,7 +34,7 @@ TEST(HostConfigReader, HostSettingsDevicesAndOptionLinesWithTheirLineNumbers) {
                      "debuglevel 3\n"
                      "debugthreshold -2\n"
                      "shm-group cave\n"
-                     "\n"
+                     "realtime 20\n"
                      "device wand ./quorlix.so\n"
                      "\tserialport\t/dev/ttyUSB0\n"
                      "  valrate 0.05   # ramps\n"
@@ -51,6 +51,7 @@ TEST(HostConfigReader, HostSettingsDevicesAndOptionLinesWithTheirLineNumbers) {
     EXPECT_EQ(config.logger.debugLevel, 3);
     EXPECT_EQ(config.logger.debugThreshold, -2);
     EXPECT_EQ(config.shmGroup, "cave");
+    EXPECT_EQ(config.realtime, 20);
     ASSERT_EQ(config.devices.size(), 2u);
     const host::DeviceConfig& wand = config.devices[0];
     EXPECT_EQ(wand.name, "wand");
@@ -71,7 +72,7 @@ TEST(HostConfigReader, HostSettingsDevicesAndOptionLinesWithTheirLineNumbers) {
 TEST(HostConfigReader, BadLinesAreRefusedWithFileAndLine) {
     EXPECT_EQ(errorOf("showdate off\nverbose on\ndevice w q\n"),
               "wand.conf:2: unknown setting \"verbose\" (before the first device line only showdate, showtime, "
-              "showthreadid, logging, debuglevel, debugthreshold, shm-group and device are allowed)");
+              "showthreadid, logging, debuglevel, debugthreshold, shm-group, realtime and device are allowed)");
     EXPECT_EQ(errorOf("\n\nshowtime maybe\ndevice w q\n"), "wand.conf:3: showtime needs on or off, not \"maybe\"");
     EXPECT_EQ(errorOf("showtime\n"), "wand.conf:1: showtime needs on or off");
     EXPECT_EQ(errorOf("shm-group\n"), "wand.conf:1: shm-group needs one group name");
@@ -79,6 +80,10 @@ TEST(HostConfigReader, BadLinesAreRefusedWithFileAndLine) {
     EXPECT_EQ(errorOf("debuglevel 1x\n"), "wand.conf:1: debuglevel needs a whole number, not \"1x\"");
     EXPECT_EQ(errorOf("debuglevel 99999999999\n"), "wand.conf:1: debuglevel needs a whole number, not \"99999999999\"");
     EXPECT_EQ(errorOf("debugthreshold 1 2\n"), "wand.conf:1: debugthreshold needs a whole number, not \"1 2\"");
+    for (const char* priority : {"0", "100", "-5", "ten", "5 6", ""})
+        EXPECT_EQ(errorOf("realtime " + std::string(priority) + "\n"),
+                  "wand.conf:1: realtime needs a priority from 1 to 99" +
+                      (*priority ? ", not \"" + std::string(priority) + "\"" : std::string()));
     EXPECT_EQ(errorOf("device wand\n"), "wand.conf:1: a device line is \"device NAME LIBRARY\"");
     EXPECT_EQ(errorOf("device a b c\n"), "wand.conf:1: a device line is \"device NAME LIBRARY\"");
     EXPECT_EQ(errorOf("device w q\nport a\ndevice w r\n"), "wand.conf:3: device name \"w\" is already used at line 1");

@@ -11,9 +11,16 @@
 #include <thread>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 namespace {
 
@@ -95,6 +102,79 @@ TEST(HostEndToEnd, JsonLinesFollowAScriptedSequence) {
     EXPECT_TRUE(std::regex_search(host.errorText(),
                                   std::regex("quorlix-host: [0-9]+ records received, [0-9]+ changes published, 0 errors")))
         << host.errorText();
+}
+
+// The threads of a process under real-time scheduling: thread id and priority.
+std::vector<std::pair<long, int>> fifoThreads(pid_t pid) {
+    std::vector<std::pair<long, int>> threads;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+    DIR* dir = opendir(tasks.c_str());
+    if (dir == nullptr) return threads;
+    while (const dirent* task = readdir(dir)) {
+        if (task->d_name[0] == '.') continue;
+        std::ifstream in(tasks + "/" + task->d_name + "/stat");
+        std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        // Fields 40 and 41, rt_priority and policy, counted after the name's ')' (field 3 is the first).
+        std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+        std::vector<std::string> f((std::istream_iterator<std::string>(fields)), std::istream_iterator<std::string>());
+        if (f.size() > 38 && f[38] == "1") threads.emplace_back(std::atol(task->d_name), std::atoi(f[37].c_str()));
+    }
+    closedir(dir);
+    return threads;
+}
+
+TEST(HostEndToEnd, RealtimeDeviceThreadsOrOneMessageNamingTheFix) {
+    if (geteuid() != 0 || underEmulator()) GTEST_SKIP() << "runs the host as root and as nobody";
+    TempDir dir;
+    // Button 2 again and again, for each host in turn.
+    ChildProcess sim(simCommand(dir, "repeat 1000 { press 2; wait 50ms; release; wait 50ms }"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s))) << sim.errorText();
+    // Open to nobody as well: the folder, the configuration and the line.
+    char* line = realpath((dir.path() + "/wand").c_str(), nullptr);
+    ASSERT_NE(line, nullptr);
+    ASSERT_EQ(chmod(line, 0666), 0);
+    std::free(line);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
+    ASSERT_EQ(chmod(config.c_str(), 0644), 0);
+    const auto pressed = [](const std::string& l) { return buttonsOf(l) == "0,1,0,0,0,0,0,0,0,0,0"; };
+    const std::string refused = "quorlix-host: realtime 10: no permission for SCHED_FIFO (it needs CAP_SYS_NICE, or "
+                                "in the service unit LimitRTPRIO=10 with RestrictRealtime=no, or "
+                                "AmbientCapabilities=CAP_SYS_NICE); the devices run with normal scheduling\n";
+    const struct {
+        std::vector<std::string> command;
+        std::vector<int> priorities;  // of the threads under SCHED_FIFO
+        std::string message;
+    } cases[] = {
+        {{kHost, config, "--json", "--realtime", "7"}, {7}, ""},
+        {{kHost, "--json", "--realtime", config}, {10}, ""},
+        {{"runuser", "-u", "nobody", "--", kHost, config, "--json", "--realtime"}, {}, refused},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.command.front() + " ... " + c.command[c.command.size() - 2] + " " + c.command.back());
+        ChildProcess host(c.command);
+        ASSERT_TRUE(host.waitForLine(pressed, limit(10s))) << host.errorText();
+        pid_t pid = host.pid();
+        if (c.command.front() == "runuser") {
+            std::ifstream children("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+            children >> pid;
+        }
+        std::vector<int> priorities;
+        for (const auto& thread : fifoThreads(pid)) {
+            EXPECT_NE(thread.first, pid) << "the main thread keeps normal scheduling";
+            priorities.push_back(thread.second);
+        }
+        EXPECT_EQ(priorities, c.priorities);
+        kill(pid, SIGTERM);  // the host itself: runuser would take it as the end of its session
+        EXPECT_EQ(host.wait(limit(3s)), 0) << host.errorText();
+        const std::string errors = host.errorText();
+        if (c.message.empty()) {
+            EXPECT_EQ(errors.find("realtime"), std::string::npos) << errors;
+        } else {
+            EXPECT_NE(errors.find(c.message), std::string::npos) << errors;
+            EXPECT_EQ(errors.find(c.message), errors.rfind(c.message)) << "said once";
+        }
+    }
 }
 
 TEST(HostEndToEnd, SigtermStopsEveryDeviceWithinASecond) {
@@ -227,8 +307,8 @@ TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
     EXPECT_EQ(refused.wait(limit(5s)), 2);
     EXPECT_EQ(refused.errorText(), "quorlix-host: " + bad +
                                        ":3: unknown setting \"verbose\" (before the first device line only showdate, "
-                                       "showtime, showthreadid, logging, debuglevel, debugthreshold, shm-group and "
-                                       "device are allowed)\n");
+                                       "showtime, showthreadid, logging, debuglevel, debugthreshold, shm-group, "
+                                       "realtime and device are allowed)\n");
     EXPECT_EQ(refused.outputText(), "");
 
     std::string missing = dir.file("missing.conf", "\ndevice wand lib/none.so\n");
@@ -291,6 +371,7 @@ TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
         {{dir.path()}, dir.path() + ": is a directory, not a configuration file"},
         {{"--shm", "a/b"}, "--shm: \"a/b\" cannot name a shared-memory object (one word, no '/' inside)"},
         {{"--shm", ""}, "--shm: \"\" cannot name a shared-memory object (one word, no '/' inside)"},
+        {{"--realtime", "100"}, "--realtime: \"100\" is not a priority from 1 to 99"},
     };
     for (const auto& mistake : mistakes) {
         std::vector<std::string> args = mistake.first;
@@ -302,7 +383,7 @@ TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
     ChildProcess help({kHost, "--help"});
     EXPECT_EQ(help.wait(limit(5s)), 0);
     for (const char* flag : {"--port", "--json", "--plain", "--no-view", "--shm", "--keep-going", "--duration",
-                             "--debug", "--plugin", "--sim", "--version", "watch", "--once", "--interval"})
+                             "--debug", "--realtime", "--plugin", "--sim", "--version", "watch", "--once", "--interval"})
         EXPECT_NE(help.outputText().find(flag), std::string::npos) << flag;
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <string>
@@ -248,17 +249,19 @@ TEST(HostThreadReadMeter, CountsExactlyWhatTheThreadRead) {
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
     ASSERT_EQ(write(fds[1], "0123456789", 10), 10);
-    std::uint64_t first = 0, second = 0, third = 0;
+    std::uint64_t first = 0, held = 0, second = 0, third = 0;
     bool available = false;
     // A thread of its own, as a device's: the meter counts its thread only.
     std::thread reader([&] {
-        host::ThreadReadMeter meter;
+        host::ThreadReadMeter meter(std::chrono::milliseconds(1000));
         available = meter.available();
-        first = meter.bytes();
+        const auto start = std::chrono::steady_clock::now();
+        first = meter.every(start);
         char buffer[16];
         if (read(fds[0], buffer, 7) != 7) return;
-        second = meter.bytes();
-        third = meter.bytes();
+        held = meter.every(start + std::chrono::milliseconds(999));
+        second = meter.every(start + std::chrono::milliseconds(1000));
+        third = meter.now();
     });
     char other[3];
     EXPECT_EQ(read(fds[0], other, 0), 0);
@@ -266,6 +269,7 @@ TEST(HostThreadReadMeter, CountsExactlyWhatTheThreadRead) {
     close(fds[0]);
     close(fds[1]);
     if (!available) GTEST_SKIP() << "this system keeps no count of a thread's reads";
+    EXPECT_EQ(held, first) << "asked again only once the interval has passed";
     EXPECT_EQ(second - first, 7u);
     EXPECT_EQ(third, second) << "the meter's own reads are not counted";
 }

@@ -1,5 +1,6 @@
 #include "ConfigReader.h"
 
+#include "RealtimeThread.h"
 #include "VisibleText.h"
 
 #include <algorithm>
@@ -160,9 +161,15 @@ private:
             config_.shmGroup = w[1];
             return true;
         }
+        if (keyword == "realtime") {
+            if (w.size() != 2 || !parseRealtimePriority(w[1], config_.realtime))
+                return fail("realtime needs a priority from " + std::to_string(kRealtimeLowest) + " to " +
+                            std::to_string(kRealtimeHighest) + (w.size() > 1 ? ", not \"" + joined(w) + "\"" : ""));
+            return true;
+        }
         return fail("unknown setting \"" + w[0] +
                     "\" (before the first device line only showdate, showtime, showthreadid, logging, "
-                    "debuglevel, debugthreshold, shm-group and device are allowed)");
+                    "debuglevel, debugthreshold, shm-group, realtime and device are allowed)");
     }
 
     static std::string joined(const std::vector<std::string>& w) {

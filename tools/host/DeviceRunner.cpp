@@ -4,6 +4,7 @@
 #include "LockHolder.h"
 #include "PortCheck.h"
 #include "ProcessInfo.h"
+#include "RealtimeThread.h"
 #include "ThreadReadMeter.h"
 
 #include "plugin/CBase.h"
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 
 namespace host {
 
@@ -106,6 +108,7 @@ void DeviceRunner::start() {
     finished_ = false;
     thread_ = std::thread([this] {
         threadId_ = currentThreadId();
+        if (realtime_ > 0) runThisThreadRealtime(realtime_);
         run();
         finished_ = true;
     });
@@ -174,12 +177,17 @@ bool DeviceRunner::reconnect() {
     return false;
 }
 
-void DeviceRunner::publish(const std::uint8_t* masks) {
+bool DeviceRunner::publish(const std::uint8_t* masks) {
     ChangeEvent event;
     event.device = &name_;
     bool any = false;
+    bool buttonsChanged = false;
     for (std::uint32_t n = 1; n <= QUORLIX_SHM_ENTRIES && keepRunning(); ++n) {
         if (entryChanged(masks + 4, n) && storages_.takeController(n, event.con)) {
+            std::uint32_t buttons = 0;
+            std::memcpy(&buttons, event.con.buttons, sizeof buttons);
+            buttonsChanged = buttonsChanged || buttons != buttons_[n - 1];
+            buttons_[n - 1] = buttons;
             event.kind = ChangeEvent::Kind::controller;
             event.entry = n;
             listener_.changed(event);
@@ -195,6 +203,7 @@ void DeviceRunner::publish(const std::uint8_t* masks) {
         }
     }
     if (any) stats_.lastChangeUs = wallMicroseconds();
+    return buttonsChanged;
 }
 
 void DeviceRunner::lineLost() {
@@ -210,34 +219,42 @@ void DeviceRunner::run() {
         stats_.state = DeviceStats::stopped;
         return;
     }
+    // Bytes are counted from the system's account of this thread's reads,
+    // asked at most once a second: a record costs no system call of its own.
     ThreadReadMeter meter;
+    std::uint64_t notLine = meter.now();  // what the thread read besides the line
     unsigned failures = 0;
     while (keepRunning()) {
         std::uint8_t masks[8] = {};
-        std::uint64_t readBefore = meter.bytes();
         auto started = std::chrono::steady_clock::now();
         std::int32_t result = device_->recvData(masks, 0);
-        auto took = std::chrono::steady_clock::now() - started;
-        std::uint64_t read = meter.bytes() - readBefore;
+        auto ended = std::chrono::steady_clock::now();
         ++stats_.calls;
-        publish(masks);
+        bool buttonsChanged = publish(masks);
+        stats_.bytes = meter.every(ended) - notLine;
         if (!keepRunning()) break;
         if (result == 1) {
             failures = 0;
-            stats_.bytes += read;
-            // A record is a header and a terminator at least; where the bytes
-            // cannot be counted, a call that ended before a read time-out had one.
-            if (meter.available() ? read >= 2 : took < kReadTimeout) ++stats_.records;
+            // Only a record's terminator ends a successful call before a read
+            // time-out could have. A record whose last byte comes after that
+            // still ends a call, later: its buttons tell, unless it repeats
+            // the last ones.
+            if (ended - started < kReadTimeout || buttonsChanged) ++stats_.records;
             continue;
         }
         ++stats_.errors;
         if (++failures < policy_.failuresBeforeReconnect) continue;
         hostMessage(name_ + ": " + std::to_string(failures) + " reads in a row failed; the line seems gone");
+        const std::uint64_t before = meter.now();
         disconnect();
         lineLost();
+        std::fill(std::begin(buttons_), std::end(buttons_), 0u);  // as the lost line left them, and a new device starts
         failures = 0;
-        if (!reconnect()) break;
+        const bool back = reconnect();
+        notLine += meter.now() - before;
+        if (!back) break;
     }
+    stats_.bytes = meter.now() - notLine;
     disconnect();
     stats_.state = DeviceStats::stopped;
 }

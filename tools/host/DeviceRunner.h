@@ -43,6 +43,8 @@ public:
     DeviceRunner(const DeviceRunner&) = delete;
     DeviceRunner& operator=(const DeviceRunner&) = delete;
 
+    // Its thread under SCHED_FIFO at `priority` (0: normal scheduling); before start().
+    void setRealtime(int priority) { realtime_ = priority; }
     // createDev and init on the calling thread; false (reported) when init failed.
     bool connect();
     // Reads on a new thread; a device that is not connected first tries again.
@@ -70,7 +72,8 @@ private:
     void disconnect();
     bool reconnect();
     bool sleepWhileRunning(std::chrono::milliseconds duration);
-    void publish(const std::uint8_t* masks);
+    // True when a controller's buttons changed: only a key record does that.
+    bool publish(const std::uint8_t* masks);
     void lineLost();
 
     std::string name_;
@@ -87,6 +90,8 @@ private:
     InitInfo info_{};
     CBase* device_ = nullptr;
     bool connected_ = false;
+    int realtime_ = 0;
+    std::uint32_t buttons_[QUORLIX_SHM_ENTRIES] = {};  // as last published, per controller entry
     DeviceStats stats_;
     std::atomic<bool> finished_{false};
     std::atomic<pid_t> threadId_{0};

@@ -34,6 +34,7 @@ struct HostConfig {
     std::string fileName;
     LoggerSettings logger;
     std::string shmGroup;   // shm-group: group that may read the shared memory
+    int realtime = 0;       // realtime: SCHED_FIFO priority of the device threads; 0: normal
     std::vector<DeviceConfig> devices;
 };
 

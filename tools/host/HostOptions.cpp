@@ -1,5 +1,6 @@
 #include "HostOptions.h"
 
+#include "RealtimeThread.h"
 #include "SharedStorages.h"
 #include "VisibleText.h"
 
@@ -36,6 +37,12 @@ const char* const kHostUsage =
     "  --keep-going      run on when a device's init fails, trying it again from time to time\n"
     "  --duration SECS   stop after this many seconds\n"
     "  --debug LEVEL     debug level of the devices' logger (overrides the configuration)\n"
+    "  --realtime [PRIO] run each device's thread with real-time scheduling (SCHED_FIFO) at\n"
+    "                    priority PRIO, 1 to 99 (default 10; a number right after the flag\n"
+    "                    is its PRIO), so a busy machine does not delay the records; the\n"
+    "                    configuration line \"realtime PRIO\" does the same. It needs\n"
+    "                    CAP_SYS_NICE or an rtprio limit (the service unit: LimitRTPRIO=,\n"
+    "                    RestrictRealtime=no); without, the host says so once and runs on\n"
     "  --plugin PATH     the plug-in that the library name \"quorlix\" stands for (default:\n"
     "                    ../lib/quorlix/quorlix.so from this program's folder, or the one\n"
     "                    built with it)\n"
@@ -172,6 +179,17 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
                 return false;
             }
             options.debugLevel = static_cast<int>(number);
+        } else if (arg == "--realtime") {
+            options.realtime = kRealtimeDefault;
+            if (i + 1 < argc && std::string(argv[i + 1]).find_first_not_of("0123456789") == std::string::npos &&
+                argv[i + 1][0] != '\0') {
+                value = argv[++i];
+                if (!parseRealtimePriority(value, options.realtime)) {
+                    error = "--realtime: \"" + value + "\" is not a priority from " + std::to_string(kRealtimeLowest) +
+                            " to " + std::to_string(kRealtimeHighest);
+                    return false;
+                }
+            }
         } else if (arg == "--plugin") {
             if (!takeValue()) return false;
             options.plugin = value;

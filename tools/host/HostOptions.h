@@ -22,6 +22,7 @@ struct HostOptions {
     std::string sim;        // the simulator the demo starts
     std::string log;        // a file that keeps the whole log, whatever the view
     int debugLevel = -1;    // -1: as configured
+    int realtime = -1;      // SCHED_FIFO priority of the device threads; -1: as configured
     bool help = false;
     bool version = false;
     WatchOptions watch;

@@ -18,7 +18,9 @@
 #include "InstallPaths.h"
 #include "VisibleText.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -112,6 +114,8 @@ sigset_t blockHostSignals() {
     sigaddset(&signals, SIGHUP);
     sigaddset(&signals, SIGQUIT);
     sigaddset(&signals, SIGWINCH);
+    // Not a stop: the demo's simulator ended, which the main loop wants to know at once.
+    sigaddset(&signals, SIGCHLD);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
     return signals;
@@ -238,19 +242,30 @@ std::string screenTitle(std::size_t devices, const SharedStorages& storages) {
 int runUntilStopped(const HostOptions& options, const sigset_t& signals, ChildProgram& sim, Screen& screen,
                     const Outputs& out, const SharedStorages& storages) {
     LockWatch locks(storages);
-    auto started = std::chrono::steady_clock::now();
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point started = Clock::now();
+    const auto until = started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
+    // A live view is drawn ten times a second. Otherwise nothing here needs
+    // more than a look once a second (a lock another program keeps, a plain
+    // view's next block, an output that went away); signals, the demo's
+    // simulator ending (SIGCHLD) and the end of --duration wake it at once.
+    const std::chrono::milliseconds period(out.view == HostOptions::View::live ? 100 : 1000);
     for (;;) {
-        timespec wait{0, 100 * 1000 * 1000};
-        int signal = sigtimedwait(&signals, nullptr, &wait);
+        auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(period);
+        if (options.duration > 0) {
+            const Clock::duration left = until - Clock::now();
+            if (left <= Clock::duration::zero()) return 0;
+            wait = std::min(wait, std::chrono::duration_cast<std::chrono::nanoseconds>(left) + std::chrono::nanoseconds(1));
+        }
+        timespec timeout{static_cast<time_t>(wait.count() / 1000000000), static_cast<long>(wait.count() % 1000000000)};
+        int signal = sigtimedwait(&signals, nullptr, &timeout);
         if (signal == SIGWINCH) screen.resize();
-        else if (signal > 0) return 0;
-        if (options.duration > 0 &&
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() >= options.duration)
-            return 0;
+        else if (signal > 0 && signal != SIGCHLD) return 0;
+        if (options.duration > 0 && Clock::now() >= until) return 0;
         if (options.config.empty() && options.port.empty() && sim.finished()) return 0;
         int failure = out.json != nullptr ? out.json->failure() : screen.failure();
         if (failure != 0) return outputStatus(failure);
-        screen.setWarnings(locks.warnings(std::chrono::steady_clock::now()));
+        screen.setWarnings(locks.warnings(Clock::now()));
         screen.tick();
     }
 }
@@ -309,9 +324,11 @@ int runHost(const HostOptions& options) {
 
     std::int32_t runFlag = 1;
     std::vector<std::unique_ptr<DeviceRunner>> runners;
+    const int realtime = options.realtime >= 0 ? options.realtime : config.realtime;
     for (const DeviceConfig& d : config.devices) {
         PluginLibrary& library = *libraries[resolveLibrary(d.library, config.fileName, builtIn)];
         runners.emplace_back(new DeviceRunner(d, library, *storages, config.logger, *out.target, &runFlag));
+        runners.back()->setRealtime(realtime);
     }
     const bool devicesStarted = connectAll(runners, config, options.keepGoing);
     int status = devicesStarted ? 0 : 1;

@@ -1,18 +1,18 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 
 namespace host {
 
 // Bytes the calling thread has read so far, as the system counts them. A
-// device's thread reads nothing but its line, so the difference across one
-// call of its read operation is what that call took off the line. The
-// plug-in tells the host only that a call succeeded, not whether a record
-// came; this tells them apart.
+// device's thread reads little but its line, so this is what it took off
+// the line. Learning the count costs a system call, so a device's thread
+// asks now() only where it must and every() in its loop.
 class ThreadReadMeter {
 public:
     // Must be made on the thread it measures.
-    ThreadReadMeter();
+    explicit ThreadReadMeter(std::chrono::milliseconds interval = std::chrono::milliseconds(1000));
     ~ThreadReadMeter();
     ThreadReadMeter(const ThreadReadMeter&) = delete;
     ThreadReadMeter& operator=(const ThreadReadMeter&) = delete;
@@ -20,11 +20,17 @@ public:
     // False where the system keeps no such count.
     bool available() const { return fd_ >= 0; }
     // The count, less what this meter itself read to learn it.
-    std::uint64_t bytes();
+    std::uint64_t now();
+    // The same, but asked anew only once `interval` has passed since it was
+    // last asked; in between, the count as it was then.
+    std::uint64_t every(std::chrono::steady_clock::time_point time);
 
 private:
     int fd_ = -1;
+    std::chrono::milliseconds interval_;
     std::uint64_t own_ = 0;
+    std::uint64_t last_ = 0;
+    std::chrono::steady_clock::time_point asked_{};
 };
 
 }  // namespace host
