@@ -24,6 +24,7 @@ void measureInterleaved(std::vector<MeasuredPath>& paths, const std::uint8_t (*b
     }
     const int total = settings.recordsPerLine * static_cast<int>(lines.size());
     const std::int64_t patience = std::chrono::nanoseconds(settings.patience).count();
+    const std::int64_t spinFor = std::chrono::nanoseconds(settings.spinFor).count();
     std::vector<MeasuredPath*> pending;
     // Each round writes to every line once, in an order of its own and at
     // times off the beat, so no path keeps a place in the round or a phase
@@ -59,8 +60,13 @@ void measureInterleaved(std::vector<MeasuredPath>& paths, const std::uint8_t (*b
                     ++p;
                 }
             }
-            if (nanosecondsNow() - written > patience) break;
-            sched_yield();
+            const std::int64_t waited = nanosecondsNow() - written;
+            if (waited > patience) break;
+            if (spinFor >= 0 && waited > spinFor) {
+                std::this_thread::sleep_for(settings.pause);
+            } else {
+                sched_yield();
+            }
         }
         for (MeasuredPath* path : pending) ++path->missed;
     }

@@ -27,6 +27,11 @@ struct ProbeSettings {
     int recordsPerLine = 1000;
     std::chrono::milliseconds interval{5};  // from one write to the next, over all lines
     std::chrono::milliseconds patience{100};
+    // After this long, polls with pauses rather than back to back: a probe at
+    // real-time priority must not keep the kernel's workers (the ones that
+    // pass a pseudo-terminal's bytes on) off its core. Negative: never pause.
+    std::chrono::microseconds spinFor{-1};
+    std::chrono::microseconds pause{20};
 };
 
 // Writes key records round-robin over the paths' lines, one every interval,

@@ -137,16 +137,20 @@ $(grep '^latency .*: ' "${work}/e2e.out")
 
 $(cat "${work}/e2e.md.latency")
 
-- *idle*: nothing else running that the benchmark started.
+- *idle*: nothing else running that the benchmark started. The probe polls
+  back to back at normal priority (yielding the core between looks).
 - *under load*: one busy thread per core (computing only, normal priority),
   started by the benchmark a second before the records and stopped after
   them (each thread ends by itself at the latest 30 s after the run should
-  have ended). The probe itself competes with them, for the host and the
-  floor alike.
+  have ended). The probe polls as when idle and competes with them, for the
+  host and the floor alike.
 - *under load with --realtime*: the same load; the host runs with
   \`--realtime 10\` (its device thread \`SCHED_FIFO\` 10), the floor reader at
-  the same priority, the probe at \`SCHED_FIFO\` 5 (below both, so it never
-  keeps a reader off a core).
+  the same priority, the probe at \`SCHED_FIFO\` 5 with a 20 µs pause between
+  looks: a real-time probe polling back to back would keep the kernel's
+  worker that passes a pseudo-terminal's bytes on (it runs at normal
+  priority) off its core. The pauses make this probe, if anything, slower to
+  notice a change than the idle one.
 - The load average is the system's at the end of each condition (1, 5 and 15
   minutes; the busy threads count 2 while they run).
 
