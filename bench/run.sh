@@ -170,8 +170,9 @@ $(cat "${work}/e2e.md")
   the line can carry.
 - CPU and wake-ups: the host process (all its threads) while the simulator
   keeps the line open and sends nothing, from the scheduler's own per-thread
-  accounting (\`schedstat\`, \`voluntary_ctxt_switches\`). The device thread wakes
-  once per 100 ms read time-out, which the wand's protocol needs.
+  accounting (\`schedstat\`, \`voluntary_ctxt_switches\`), with \`--no-view\`. The
+  device thread wakes once per 100 ms read time-out, which the wand's protocol
+  needs; the main thread once a second (a live view redraws ten times a second).
 
 ## Reproducing
 
