@@ -1,6 +1,8 @@
 #include "FloorReader.h"
 
-#include "quorlix/shm.h"
+#include "SharedRecords.h"
+
+#include <arpa/inet.h>
 
 #include <cerrno>
 #include <csignal>
@@ -51,11 +53,11 @@ std::string FloorReader::start(const std::string& line, int fifoPriority, std::c
 }
 
 std::uint32_t FloorReader::buttons() {
-    std::uint32_t bits = 0;
+    quorlix_con_data copy{};
     if (quorlix_shm_lock(&shared_->lock) != 0) return 0;
-    bits = shared_->bits;
+    copy = shared_->record;
     quorlix_shm_unlock(&shared_->lock);
-    return bits;
+    return buttonBits(copy);
 }
 
 // The child: no allocation, only system calls and the shared block.
@@ -82,6 +84,9 @@ void FloorReader::run(const std::string& line, int fifoPriority) {
 
     std::uint8_t body[8];
     int length = -1;  // -1: no record open
+    quorlix_con_data work{};
+    work.button_count = htonl(32);
+    work.button_bytes = sizeof work.buttons;
     for (;;) {
         pollfd p{fd, POLLIN, 0};
         const int ready = ::poll(&p, 1, 100);
@@ -96,8 +101,10 @@ void FloorReader::run(const std::string& line, int fifoPriority) {
         } else if (length >= 0 && byte == 0x8F) {
             for (int pattern = 0; pattern < patterns_; ++pattern) {
                 if (length == 2 && body[0] == bodies_[pattern][0] && body[1] == bodies_[pattern][1]) {
+                    const std::uint32_t bits = 1u << pattern;
+                    for (unsigned b = 0; b < sizeof work.buttons; ++b) work.buttons[b] = static_cast<std::uint8_t>(bits >> (8 * b));
                     if (quorlix_shm_lock(&shared_->lock) == 0) {
-                        shared_->bits = 1u << pattern;
+                        shared_->record = work;
                         quorlix_shm_unlock(&shared_->lock);
                     }
                 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "quorlix/shm.h"
+
 #include <pthread.h>
 #include <sys/types.h>
 
@@ -11,8 +13,9 @@
 // line with the wand driver's line settings (raw, 9600 8N1, non-blocking),
 // waits in poll() and reads one byte at a time, and on a record's last byte
 // publishes which of the benchmark's key records it was, under a
-// process-shared lock in shared memory. Whatever the host takes beyond this
-// is the host's own.
+// process-shared lock in shared memory: a whole controller record, as the
+// plug-in copies one into the host's storage. Whatever the host takes beyond
+// this is the host's own.
 class FloorReader {
 public:
     // `patterns` key record bodies (two bytes each): the state after body p is bit p.
@@ -24,13 +27,14 @@ public:
     // Starts the reader on the named line, with SCHED_FIFO at `fifoPriority`
     // when that is above 0; "" once it is reading, else why not.
     std::string start(const std::string& line, int fifoPriority, std::chrono::milliseconds timeout);
-    // The state a reader sees now, copied under the lock.
+    // The state a reader sees now: the record copied under the lock, as
+    // SharedRecords copies the host's.
     std::uint32_t buttons();
 
 private:
     struct Shared {
         pthread_mutex_t lock;
-        std::uint32_t bits;
+        quorlix_con_data record;
         int status;  // 0 starting, 1 reading, or the errno that stopped it
     };
     [[noreturn]] void run(const std::string& line, int fifoPriority);
