@@ -247,6 +247,8 @@ std::string latencyUnder(const Settings& s, const std::string& dir, const Condit
     Rig host(s, dir, std::string("latency-") + condition.key, "", hostLine.name(), start);
     if (!host.error().empty()) return host.error();
 
+    // The host first, the floor last (the tables compare those two); another
+    // path, such as a mirror of the host's records, goes between them.
     std::vector<MeasuredPath> paths(2);
     paths[0].name = "host";
     paths[0].line = &hostLine;
