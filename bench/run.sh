@@ -153,6 +153,11 @@ $(cat "${work}/e2e.md.latency")
   notice a change than the idle one.
 - The load average is the system's at the end of each condition (1, 5 and 15
   minutes; the busy threads count 2 while they run).
+- On a virtual machine the figures differ from run to run by tens of per cent,
+  the 99th percentiles and the loaded conditions most. Under load at normal
+  priority, whether a reader mostly waits out a busy thread's time slice
+  (medians of 1.5 ms and more) changes from run to run, for the floor as for
+  the host.
 
 | Figure | Value | Target |
 |---|---|---|
