@@ -1,0 +1,234 @@
+// A render node's mirror of the master's storages: what programs on the node
+// read, what it refuses, and how it tells that its sender went quiet.
+#include "ChildProcess.h"
+#include "OscRig.h"
+#include "SequenceGaps.h"
+
+#include <gtest/gtest.h>
+
+#include <lo/lo.h>
+
+#include <cstring>
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kHost = QUORLIX_HOST_PATH;
+
+std::string shmName(const std::string& role) { return "quorlix-osc-" + role + "-" + std::to_string(getpid()); }
+
+std::string watchOnce(const std::string& name) {
+    ChildProcess watch({kHost, "watch", "--shm", name, "--json", "--once"});
+    watch.wait(5000ms);
+    return watch.outputText() + watch.errorText();
+}
+
+std::uint32_t changes(quorlix_shm& shm) {
+    quorlix_shm_lock(&shm.controllers.lock.mutex);
+    std::uint32_t sum = 0;
+    for (std::uint32_t c : shm.controllers.changes) sum += c;
+    quorlix_shm_unlock(&shm.controllers.lock.mutex);
+    return sum;
+}
+
+TEST(OscMirror, WatchOnTheMirrorShowsWhatItShowsOnTheMaster) {
+    const int port = freeUdpPort();
+    MirrorThread mirror(shmName("mirror"), std::to_string(port));
+    ASSERT_TRUE(mirror.error.empty()) << mirror.error;
+    EXPECT_TRUE(mirror.mirror().stale()) << "nothing heard yet";
+    OscMaster master(shmName("master"), {udpUrl(port)});
+    ASSERT_TRUE(master.error.empty()) << master.error;
+    master.putController(1, controllerRecord({2, 3}, 0.5f, 0, 10));
+    master.putController(2, controllerRecord({11}, -1.0f, 0.25f, 20));
+    master.putTracker(1, trackerRecord(-2.5f, 45.0f, 30));
+    ASSERT_TRUE(eventually([&] { return mirror.mirror().counts().keyframes > 0 && !mirror.mirror().stale(); }, 3000));
+    const std::string onMaster = watchOnce(shmName("master"));
+    EXPECT_NE(onMaster.find("\"buttons\":[0,1,1,0"), std::string::npos) << onMaster;
+    EXPECT_EQ(watchOnce(shmName("mirror")), onMaster);
+
+    // A change is there without waiting for a keyframe, once.
+    const std::uint64_t written = mirror.mirror().counts().written;
+    master.putController(1, controllerRecord({1}, 0, 0, 40));
+    ASSERT_TRUE(eventually([&] { return mirror.mirror().counts().written == written + 1; }, 500));
+    EXPECT_EQ(watchOnce(shmName("mirror")), watchOnce(shmName("master")));
+    std::this_thread::sleep_for(1200ms);
+    EXPECT_EQ(mirror.mirror().counts().written, written + 1) << "a keyframe repeating a record does not rewrite it";
+    EXPECT_EQ(mirror.mirror().counts().lost, 0u);
+}
+
+TEST(OscMirror, ASilentSenderMarksTheStoragesStaleUntilItsNextKeyframe) {
+    const int port = freeUdpPort();
+    MirrorThread mirror(shmName("mirror"), udpUrl(port).replace(10, 9, ""));
+    ASSERT_TRUE(mirror.error.empty()) << mirror.error;
+    OscMaster master(shmName("master"), {udpUrl(port)});
+    master.putController(1, controllerRecord({1}, 0, 0, 10));
+    ASSERT_TRUE(eventually([&] { return !mirror.mirror().stale(); }, 3000));
+    EXPECT_EQ(mirror.region().reserved, 0u);
+
+    master.publisher().stop();
+    const auto silent = std::chrono::steady_clock::now();
+    ASSERT_TRUE(eventually([&] { return mirror.mirror().stale(); }, 5000));
+    EXPECT_GE(std::chrono::steady_clock::now() - silent, 1900ms) << "not before the sender was silent for 3 s";
+    EXPECT_EQ(mirror.region().reserved, 1u) << "readers see it in the header";
+    EXPECT_NE(watchOnce(shmName("mirror")).find("\"buttons\":[1,0"), std::string::npos) << "the last records stay";
+
+    master.restartPublisher();
+    EXPECT_TRUE(eventually([&] { return !mirror.mirror().stale(); }, 2000));
+    EXPECT_EQ(mirror.mirror().counts().lost, 0u) << "a sender that started again is not a loss";
+}
+
+// Sends one message as another program would.
+void sendMessage(int port, const char* address, lo_message message) {
+    lo_address to = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+    lo_send_message(to, address, message);
+    lo_address_free(to);
+    lo_message_free(message);
+}
+
+lo_message recordMessage(const char* device, int entry, std::size_t size) {
+    std::vector<unsigned char> bytes(size, 0x5A);
+    lo_message m = lo_message_new();
+    lo_message_add_string(m, device);
+    lo_message_add_int32(m, entry);
+    lo_message_add_int32(m, 7);
+    lo_blob blob = lo_blob_new(static_cast<std::int32_t>(size), bytes.data());
+    lo_message_add_blob(m, blob);
+    lo_blob_free(blob);
+    return m;
+}
+
+TEST(OscMirror, BadDatagramsAreCountedAndNeverWritten) {
+    const int port = freeUdpPort();
+    MirrorThread mirror(shmName("mirror"), std::to_string(port));
+    ASSERT_TRUE(mirror.error.empty()) << mirror.error;
+    const struct {
+        const char* what;
+        const char* address;
+        std::function<lo_message()> message;
+    } bad[] = {
+        {"a controller record one byte short", "/quorlix/controller", [] { return recordMessage("wand", 1, 183); }},
+        {"a tracker record of a controller's size", "/quorlix/tracker", [] { return recordMessage("wand", 1, 184); }},
+        {"entry 0", "/quorlix/controller", [] { return recordMessage("wand", 0, 184); }},
+        {"entry 33", "/quorlix/tracker", [] { return recordMessage("wand", 33, 56); }},
+        {"a device name too long for the storage", "/quorlix/tracker",
+         [] { return recordMessage("a-device-name-of-thirty-two-char", 1, 56); }},
+        {"an unknown address", "/quorlix/wand", [] { return recordMessage("wand", 1, 184); }},
+        {"foreign type tags", "/quorlix/controller",
+         [] {
+             lo_message m = lo_message_new();
+             lo_message_add_string(m, "wand");
+             lo_message_add_float(m, 1.0f);
+             lo_message_add_int32(m, 7);
+             lo_message_add_string(m, "record");
+             return m;
+         }},
+        {"a keyframe counting 33 entries", "/quorlix/keyframe",
+         [] {
+             lo_message m = lo_message_new();
+             for (int v : {1, 33, 0, 0, 0}) lo_message_add_int32(m, v);
+             return m;
+         }},
+    };
+    std::uint64_t expected = 0;
+    for (const auto& c : bad) {
+        sendMessage(port, c.address, c.message());
+        ++expected;
+        EXPECT_TRUE(eventually([&] { return mirror.mirror().counts().bad == expected; }, 2000)) << c.what;
+    }
+    // Bytes that are no OSC at all.
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const char garbage[] = "#bundle\0\0\0\0\0\0\0\0\0\xff\xff\xff\xff";
+    sendto(fd, garbage, sizeof garbage, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    close(fd);
+    EXPECT_TRUE(eventually([&] { return mirror.mirror().counts().bad == expected + 1; }, 2000)) << "garbage";
+
+    EXPECT_EQ(changes(mirror.region()), 0u) << "nothing was written";
+    EXPECT_EQ(mirror.region().controllers.count + mirror.region().trackers.count, 0u);
+    EXPECT_EQ(mirror.mirror().counts().records, 0u);
+    EXPECT_TRUE(mirror.mirror().stale()) << "bad datagrams are not a sender";
+}
+
+TEST(OscMirror, WithFromOnlyThatHostIsHeard) {
+    const struct {
+        const char* from;
+        bool heard;
+    } cases[] = {{"localhost", true}, {"127.0.0.1", true}, {"192.0.2.77", false}};
+    for (const auto& c : cases) {
+        const int port = freeUdpPort();
+        MirrorThread mirror(shmName("mirror"), std::to_string(port), c.from);
+        ASSERT_TRUE(mirror.error.empty()) << mirror.error;
+        sendMessage(port, "/quorlix/controller", recordMessage("wand", 1, 184));
+        EXPECT_TRUE(eventually(
+            [&] { return mirror.mirror().counts().records + mirror.mirror().counts().foreign > 0; }, 2000))
+            << c.from;
+        EXPECT_EQ(mirror.mirror().counts().records, c.heard ? 1u : 0u) << c.from;
+        EXPECT_EQ(changes(mirror.region()), c.heard ? 1u : 0u) << c.from;
+    }
+    std::string error;
+    host::MirrorStorages none(*host::SharedStorages::create("", host::LoggerSettings{}, error));
+    EXPECT_FALSE(host::OscMirror::create("7770", "no-such-host.invalid", none, nullptr, error));
+    EXPECT_NE(error.find("--from no-such-host.invalid: "), std::string::npos) << error;
+    EXPECT_FALSE(host::OscMirror::create("osc.tcp://:7770/", "", none, nullptr, error));
+    EXPECT_NE(error.find("--listen osc.tcp://:7770/: not a port or an OSC URL over UDP"), std::string::npos) << error;
+}
+
+TEST(OscMirror, SequenceGapsCountLostDatagrams) {
+    const struct {
+        std::vector<std::uint32_t> seen;
+        std::uint64_t lost;
+    } cases[] = {
+        {{0, 1, 2, 3}, 0},
+        {{5, 6, 9}, 2},                      // 7 and 8 lost
+        {{0, 1, 1, 2}, 0},                   // repeated
+        {{100, 101, 3, 4}, 0},               // the sender started again
+        {{0xFFFFFFFEu, 0xFFFFFFFFu, 0, 1}, 0},  // wrapped
+        {{0xFFFFFFFFu, 2}, 2},               // 0 and 1 lost across the wrap
+    };
+    for (const auto& c : cases) {
+        host::SequenceGaps gaps;
+        for (std::uint32_t s : c.seen) gaps.see(s);
+        EXPECT_EQ(gaps.lost(), c.lost) << c.seen.front();
+    }
+}
+
+TEST(OscMirror, MulticastReachesAMirrorInTheGroup) {
+    const int port = freeUdpPort();
+    const std::string group = "osc.udp://239.255.42.99:" + std::to_string(port) + "/";
+    // Whether this machine delivers a group's datagrams to itself at all.
+    lo_server probe = lo_server_new_from_url(group.c_str(), nullptr);
+    bool delivered = false;
+    if (probe != nullptr) {
+        lo_server_add_method(probe, nullptr, nullptr,
+                             [](const char*, const char*, lo_arg**, int, lo_message, void* seen) {
+                                 *static_cast<bool*>(seen) = true;
+                                 return 0;
+                             },
+                             &delivered);
+        lo_address to = lo_address_new_from_url(group.c_str());
+        lo_send(to, "/probe", "i", 1);
+        lo_address_free(to);
+        for (int i = 0; i < 10 && !delivered; ++i) lo_server_recv_noblock(probe, 50);
+        lo_server_free(probe);
+    }
+    if (!delivered) GTEST_SKIP() << "this machine does not deliver multicast to its own group members (no route or "
+                                    "no multicast interface)";
+
+    MirrorThread mirror(shmName("mirror"), group);
+    ASSERT_TRUE(mirror.error.empty()) << mirror.error;
+    OscMaster master(shmName("master"), {group});
+    ASSERT_TRUE(master.error.empty()) << master.error;
+    master.putController(1, controllerRecord({4}, 0, 0, 10));
+    EXPECT_TRUE(eventually([&] { return !mirror.mirror().stale() && changes(mirror.region()) > 0; }, 3000));
+    EXPECT_EQ(watchOnce(shmName("mirror")), watchOnce(shmName("master")));
+}
+
+}  // namespace

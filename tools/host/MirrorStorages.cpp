@@ -1,0 +1,79 @@
+#include "MirrorStorages.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace host {
+
+namespace {
+
+class Locked {
+public:
+    explicit Locked(quorlix_shm_storage& storage) : mutex_(&storage.lock.mutex) {
+        held_ = quorlix_shm_lock(mutex_) == 0;
+    }
+    ~Locked() {
+        if (held_) quorlix_shm_unlock(mutex_);
+    }
+    Locked(const Locked&) = delete;
+    Locked& operator=(const Locked&) = delete;
+    bool held() const { return held_; }
+
+private:
+    pthread_mutex_t* mutex_;
+    bool held_ = false;
+};
+
+}  // namespace
+
+MirrorStorages::Result MirrorStorages::write(ChangeEvent::Kind kind, std::uint32_t entry, const std::string& device,
+                                             const void* bytes) {
+    if (entry < 1 || entry > QUORLIX_SHM_ENTRIES) return Result::unchanged;
+    quorlix_shm& shm = storages_.region();
+    const bool controller = kind == ChangeEvent::Kind::controller;
+    quorlix_shm_storage& storage = controller ? shm.controllers : shm.trackers;
+    void* record = controller ? static_cast<void*>(&shm.con[entry - 1]) : static_cast<void*>(&shm.tra[entry - 1]);
+    const std::size_t size = controller ? sizeof(quorlix_con_data) : sizeof(quorlix_tra_data);
+    char owner[QUORLIX_SHM_OWNER_SIZE] = {};
+    std::strncpy(owner, device.c_str(), sizeof owner - 1);
+
+    Locked lock(storage);
+    if (!lock.held()) return Result::busy;
+    const bool claimed = storage.count >= entry;
+    const bool sameOwner = std::memcmp(storage.owner[entry - 1], owner, sizeof owner) == 0;
+    if (claimed && sameOwner && std::memcmp(record, bytes, size) == 0) return Result::unchanged;
+    std::memcpy(record, bytes, size);
+    std::memcpy(storage.owner[entry - 1], owner, sizeof owner);
+    storage.count = std::max(storage.count, entry);
+    ++storage.changes[entry - 1];
+    return Result::written;
+}
+
+bool MirrorStorages::raiseCounts(std::uint32_t controllers, std::uint32_t trackers) {
+    quorlix_shm& shm = storages_.region();
+    const std::pair<quorlix_shm_storage*, std::uint32_t> raises[] = {{&shm.controllers, controllers},
+                                                                      {&shm.trackers, trackers}};
+    bool all = true;
+    for (const auto& raise : raises) {
+        Locked lock(*raise.first);
+        if (!lock.held()) {
+            all = false;
+            continue;
+        }
+        raise.first->count = std::max(raise.first->count, std::min<std::uint32_t>(raise.second, QUORLIX_SHM_ENTRIES));
+    }
+    return all;
+}
+
+bool MirrorStorages::setStale(bool stale) {
+    quorlix_shm& shm = storages_.region();
+    // Under both locks, so that a reader sees it together with the records.
+    Locked con(shm.controllers);
+    Locked tra(shm.trackers);
+    __atomic_store_n(&shm.reserved, stale ? 1u : 0u, __ATOMIC_RELEASE);
+    return con.held() && tra.held();
+}
+
+bool MirrorStorages::stale() const { return __atomic_load_n(&storages_.region().reserved, __ATOMIC_ACQUIRE) != 0; }
+
+}  // namespace host

@@ -1,0 +1,218 @@
+#include "OscMirror.h"
+
+#include "OscAddressSpace.h"
+#include "quorlix/shm.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include <netdb.h>
+#include <sys/socket.h>
+
+namespace host {
+
+namespace {
+
+// liblo's error handler has no user data: the mirror that is receiving, or
+// the text of a failure while a server is made, on this thread.
+thread_local OscMirror* receiving = nullptr;
+thread_local std::string* creationError = nullptr;
+
+// "::ffff:10.0.0.1" (an IPv4 sender on an IPv6 socket) is "10.0.0.1".
+std::string plainAddress(const char* text) {
+    std::string address = text != nullptr ? text : "";
+    if (address.compare(0, 7, "::ffff:") == 0 && address.find('.') != std::string::npos) address.erase(0, 7);
+    return address;
+}
+
+bool resolve(const std::string& host, std::set<std::string>& addresses, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    int rc = getaddrinfo(host.c_str(), nullptr, &hints, &found);
+    if (rc != 0) {
+        error = "--from " + host + ": " + gai_strerror(rc);
+        return false;
+    }
+    for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
+        char text[NI_MAXHOST];
+        if (getnameinfo(a->ai_addr, a->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) == 0)
+            addresses.insert(plainAddress(text));
+    }
+    freeaddrinfo(found);
+    if (addresses.empty()) error = "--from " + host + ": no address";
+    return !addresses.empty();
+}
+
+bool allDigits(const std::string& text) {
+    if (text.empty()) return false;
+    for (char c : text)
+        if (!std::isdigit(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+}  // namespace
+
+OscMirror::OscMirror(MirrorStorages& storages, Note note) : storages_(storages), note_(std::move(note)) {}
+
+std::unique_ptr<OscMirror> OscMirror::create(const std::string& listen, const std::string& from,
+                                             MirrorStorages& storages, Note note, std::string& error) {
+    std::unique_ptr<OscMirror> mirror(new OscMirror(storages, std::move(note)));
+    if (!from.empty()) {
+        if (!resolve(from, mirror->from_, error)) return nullptr;
+        mirror->fromName_ = from;
+    }
+    const std::string example = " (a port such as 7770, or osc.udp://:7770/, or a multicast group "
+                                "osc.udp://239.255.42.1:7770/)";
+    std::string why;
+    creationError = &why;
+    if (allDigits(listen)) {
+        mirror->server_ = lo_server_new_with_proto(listen.c_str(), LO_UDP, onError);
+    } else if (listen.compare(0, 10, "osc.udp://") == 0) {
+        mirror->server_ = lo_server_new_from_url(listen.c_str(), onError);
+    } else {
+        creationError = nullptr;
+        error = "--listen " + listen + ": not a port or an OSC URL over UDP" + example;
+        return nullptr;
+    }
+    creationError = nullptr;
+    if (mirror->server_ == nullptr) {
+        error = "--listen " + listen + ": " + (why.empty() ? "cannot listen there" : why) + example;
+        return nullptr;
+    }
+    // Bundles are written when they arrive, whatever their time tag says: the
+    // sender's clock may run ahead of this one.
+    lo_server_enable_queue(mirror->server_, 0, 1);
+    // Only the exact type tags are accepted; no conversion.
+    lo_server_enable_coercion(mirror->server_, 0);
+    OscMirror* self = mirror.get();
+    lo_server_add_method(mirror->server_, osc::kControllerRecord, osc::kRecordTypes, onRecord, self);
+    lo_server_add_method(mirror->server_, osc::kTrackerRecord, osc::kRecordTypes, onRecord, self);
+    lo_server_add_method(mirror->server_, osc::kKeyframe, osc::kKeyframeTypes, onKeyframe, self);
+    for (const char* decoded : {osc::kButtons, osc::kValuators, osc::kPose})
+        lo_server_add_method(mirror->server_, decoded, nullptr, onDecoded, self);
+    lo_server_add_method(mirror->server_, nullptr, nullptr, onOther, self);
+    storages.setStale(true);  // nothing heard yet
+    return mirror;
+}
+
+OscMirror::~OscMirror() {
+    if (server_ != nullptr) lo_server_free(server_);
+}
+
+std::string OscMirror::url() const {
+    char* text = lo_server_get_url(server_);
+    std::string url = text != nullptr ? text : "";
+    std::free(text);
+    return url;
+}
+
+void OscMirror::poll(int timeoutMs) {
+    receiving = this;
+    const std::uint64_t lostBefore = counts_.lost.load();
+    for (int wait = timeoutMs; lo_server_recv_noblock(server_, wait) > 0; wait = 0) {
+    }
+    receiving = nullptr;
+    const std::uint64_t lost = counts_.lost.load();
+    if (lost != lostBefore)
+        note_(std::to_string(lost - lostBefore) + " datagrams from " + sender_ + " lost (" + std::to_string(lost) +
+              " in all)");
+    if (everHeard_ && !storages_.stale() &&
+        std::chrono::steady_clock::now() - lastHeard_ >= kSilenceBeforeStale) {
+        storages_.setStale(true);
+        note_("nothing from " + sender_ + " for " + std::to_string(kSilenceBeforeStale.count()) +
+              " s: the storages are marked stale until its next keyframe");
+    }
+}
+
+bool OscMirror::accept(lo_message msg) {
+    if (from_.empty()) return true;
+    lo_address source = lo_message_get_source(msg);
+    if (source != nullptr && from_.count(plainAddress(lo_address_get_hostname(source))) > 0) return true;
+    ++counts_.foreign;
+    return false;
+}
+
+void OscMirror::heard(std::uint32_t sequence) {
+    counts_.lost += gaps_.see(sequence);
+    lastHeard_ = std::chrono::steady_clock::now();
+    everHeard_ = true;
+}
+
+int OscMirror::onRecord(const char* path, const char*, lo_arg** argv, int, lo_message msg, void* data) {
+    OscMirror& self = *static_cast<OscMirror*>(data);
+    if (!self.accept(msg)) return 0;
+    const bool controller = std::strcmp(path, osc::kControllerRecord) == 0;
+    const std::string device = &argv[0]->s;
+    const std::int32_t entry = argv[1]->i;
+    const std::uint32_t sequence = static_cast<std::uint32_t>(argv[2]->i);
+    lo_blob blob = reinterpret_cast<lo_blob>(argv[3]);
+    const std::uint32_t size = lo_blob_datasize(blob);
+    const std::uint32_t expected = controller ? sizeof(quorlix_con_data) : sizeof(quorlix_tra_data);
+    if (size != expected || entry < 1 || entry > QUORLIX_SHM_ENTRIES || device.empty() ||
+        device.size() >= QUORLIX_SHM_OWNER_SIZE) {
+        ++self.counts_.bad;
+        return 0;
+    }
+    self.sender_ = plainAddress(lo_address_get_hostname(lo_message_get_source(msg)));
+    self.heard(sequence);
+    ++self.counts_.records;
+    const auto kind = controller ? ChangeEvent::Kind::controller : ChangeEvent::Kind::tracker;
+    switch (self.storages_.write(kind, static_cast<std::uint32_t>(entry), device, lo_blob_dataptr(blob))) {
+        case MirrorStorages::Result::written: ++self.counts_.written; break;
+        case MirrorStorages::Result::busy: ++self.counts_.busy; break;
+        case MirrorStorages::Result::unchanged: break;
+    }
+    return 0;
+}
+
+int OscMirror::onKeyframe(const char*, const char*, lo_arg** argv, int, lo_message msg, void* data) {
+    OscMirror& self = *static_cast<OscMirror*>(data);
+    if (!self.accept(msg)) return 0;
+    const std::uint32_t controllers = static_cast<std::uint32_t>(argv[1]->i);
+    const std::uint32_t trackers = static_cast<std::uint32_t>(argv[2]->i);
+    if (controllers > QUORLIX_SHM_ENTRIES || trackers > QUORLIX_SHM_ENTRIES) {
+        ++self.counts_.bad;
+        return 0;
+    }
+    self.sender_ = plainAddress(lo_address_get_hostname(lo_message_get_source(msg)));
+    self.heard(static_cast<std::uint32_t>(argv[0]->i));
+    ++self.counts_.keyframes;
+    self.storages_.raiseCounts(controllers, trackers);
+    if (self.storages_.stale() && self.storages_.setStale(false))
+        self.note_("keyframe from " + self.sender_ + ": the storages are current");
+    return 0;
+}
+
+int OscMirror::onDecoded(const char*, const char*, lo_arg**, int, lo_message, void*) {
+    return 0;  // the same values as the record, for other tools
+}
+
+int OscMirror::onOther(const char*, const char*, lo_arg**, int, lo_message msg, void* data) {
+    OscMirror& self = *static_cast<OscMirror*>(data);
+    if (self.accept(msg)) ++self.counts_.bad;
+    return 0;
+}
+
+void OscMirror::onError(int, const char* message, const char* where) {
+    if (creationError != nullptr) {
+        *creationError = std::string(message != nullptr ? message : "error") +
+                         (where != nullptr && *where != '\0' ? std::string(" (") + where + ")" : "");
+        return;
+    }
+    if (receiving != nullptr) ++receiving->counts_.bad;
+}
+
+std::string OscMirror::status() const {
+    std::string text = std::string(stale() ? "stale" : "current") + ", " + std::to_string(counts_.records.load()) +
+                       " records (" + std::to_string(counts_.written.load()) + " written), " +
+                       std::to_string(counts_.keyframes.load()) + " keyframes, " + std::to_string(counts_.lost.load()) +
+                       " lost, " + std::to_string(counts_.bad.load()) + " bad";
+    if (!from_.empty()) text += ", " + std::to_string(counts_.foreign.load()) + " from others";
+    if (counts_.busy.load() > 0) text += ", " + std::to_string(counts_.busy.load()) + " not written (lock busy)";
+    return text;
+}
+
+}  // namespace host

@@ -1,0 +1,108 @@
+#include "OscPublisher.h"
+
+#include <cstring>
+
+namespace host {
+
+namespace {
+
+// Copies a storage's entries in use, their owners and records under its lock.
+template <typename Record>
+std::uint32_t snapshot(quorlix_shm_storage& storage, const Record* records, ChangeEvent::Kind kind,
+                       std::vector<PublishedRecord>& out) {
+    if (quorlix_shm_lock(&storage.lock.mutex) != 0) return 0;
+    const std::uint32_t count = storage.count < QUORLIX_SHM_ENTRIES ? storage.count : QUORLIX_SHM_ENTRIES;
+    for (std::uint32_t n = 1; n <= count; ++n) {
+        PublishedRecord r;
+        r.kind = kind;
+        r.entry = n;
+        std::memcpy(r.device, storage.owner[n - 1], sizeof r.device - 1);
+        if (kind == ChangeEvent::Kind::controller) std::memcpy(&r.con, &records[n - 1], sizeof r.con);
+        else std::memcpy(&r.tra, &records[n - 1], sizeof r.tra);
+        out.push_back(r);
+    }
+    quorlix_shm_unlock(&storage.lock.mutex);
+    return count;
+}
+
+}  // namespace
+
+OscPublisher::OscPublisher(SharedStorages& storages) : storages_(storages) {}
+
+std::unique_ptr<OscPublisher> OscPublisher::create(const OscSettings& settings, SharedStorages& storages,
+                                                   std::string& error) {
+    if (settings.ttl < 0 || settings.ttl > 255) {
+        error = "--osc-ttl " + std::to_string(settings.ttl) + ": a multicast TTL is 1 to 255";
+        return nullptr;
+    }
+    std::unique_ptr<OscPublisher> publisher(new OscPublisher(storages));
+    for (const std::string& url : settings.urls) {
+        if (!publisher->targets_.add(url, settings.ttl, error)) return nullptr;
+    }
+    return publisher;
+}
+
+OscPublisher::~OscPublisher() { stop(); }
+
+void OscPublisher::changed(const ChangeEvent& event) { queue_.push(PublishedRecord::from(event)); }
+
+void OscPublisher::start() {
+    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
+}
+
+void OscPublisher::stop() {
+    queue_.close();
+    if (thread_.joinable()) thread_.join();
+}
+
+void OscPublisher::run() {
+    std::vector<PublishedRecord> batch;
+    auto nextKeyframe = std::chrono::steady_clock::now();
+    for (;;) {
+        queue_.takeAll(batch, nextKeyframe);
+        for (const PublishedRecord& r : batch) send(r);
+        if (queue_.closed()) {
+            queue_.takeAll(batch, std::chrono::steady_clock::now());
+            for (const PublishedRecord& r : batch) send(r);
+            return;
+        }
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= nextKeyframe) {
+            // After what was queued before it, so that no older change follows it.
+            sendKeyframe();
+            nextKeyframe = now + kKeyframeEvery;
+        }
+    }
+}
+
+void OscPublisher::send(const PublishedRecord& record) {
+    OscBundle bundle(timeTagOf(record));
+    fillRecordBundle(bundle, record, sequence_++);
+    targets_.send(bundle.get());
+    bundles_.fetch_add(1, std::memory_order_relaxed);
+}
+
+void OscPublisher::sendKeyframe() {
+    std::vector<PublishedRecord> records;
+    quorlix_shm& shm = storages_.region();
+    KeyframeEnd end;
+    end.controllers = snapshot(shm.controllers, shm.con, ChangeEvent::Kind::controller, records);
+    end.trackers = snapshot(shm.trackers, shm.tra, ChangeEvent::Kind::tracker, records);
+    for (const PublishedRecord& r : records) send(r);
+    OscBundle bundle(LO_TT_IMMEDIATE);
+    fillKeyframeEnd(bundle, end, sequence_++);
+    targets_.send(bundle.get());
+    bundles_.fetch_add(1, std::memory_order_relaxed);
+    keyframes_.fetch_add(1, std::memory_order_relaxed);
+}
+
+std::string OscPublisher::status() const {
+    std::string text = "OSC to " + targets_.names() + ": " + std::to_string(bundles()) + " bundles, " +
+                       std::to_string(sendFailures()) + " send failures, " + std::to_string(queueDrops()) +
+                       " dropped (queue full)";
+    const std::string failure = lastFailure();
+    if (!failure.empty()) text += "; last failure " + failure;
+    return text;
+}
+
+}  // namespace host

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "ChangeEvent.h"
+#include "ChangeQueue.h"
+#include "OscTargets.h"
+#include "SharedStorages.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace host {
+
+struct OscSettings {
+    std::vector<std::string> urls;  // liblo URLs: osc.udp://HOST:PORT/
+    int ttl = 0;                    // multicast hops; 0: the system's (1)
+};
+
+// Publishes every change over OSC from a thread of its own, and once a second
+// a keyframe of every entry in use. The device threads only queue records.
+class OscPublisher : public ChangeListener {
+public:
+    static constexpr std::size_t kQueueCapacity = 1024;
+    static constexpr std::chrono::milliseconds kKeyframeEvery{1000};
+
+    // Null with `error` set when a URL or the TTL is not usable.
+    static std::unique_ptr<OscPublisher> create(const OscSettings& settings, SharedStorages& storages,
+                                                std::string& error);
+    ~OscPublisher() override;
+
+    void changed(const ChangeEvent& event) override;
+    void start();
+    // Sends what is queued, then ends the thread.
+    void stop();
+
+    std::uint64_t bundles() const { return bundles_.load(std::memory_order_relaxed); }
+    std::uint64_t keyframes() const { return keyframes_.load(std::memory_order_relaxed); }
+    std::uint64_t sendFailures() const { return targets_.failures(); }
+    std::uint64_t queueDrops() const { return queue_.dropped(); }
+    std::string lastFailure() const { return targets_.lastFailure(); }
+    const OscTargets& targets() const { return targets_; }
+    // One line for the view and the summary.
+    std::string status() const;
+
+private:
+    explicit OscPublisher(SharedStorages& storages);
+    void run();
+    void send(const PublishedRecord& record);
+    void sendKeyframe();
+
+    SharedStorages& storages_;
+    OscTargets targets_;
+    ChangeQueue queue_{kQueueCapacity};
+    std::uint32_t sequence_ = 0;
+    std::atomic<std::uint64_t> bundles_{0};
+    std::atomic<std::uint64_t> keyframes_{0};
+    std::thread thread_;
+};
+
+}  // namespace host
