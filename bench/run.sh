@@ -18,7 +18,7 @@ trap 'rm -rf "${work}"' EXIT
 
 echo "=== bench: configure and build in ${build}"
 cmake --preset bench -B "${build}" >/dev/null
-cmake --build "${build}" -j "${jobs}" --target quorlix_bench_recv quorlix_bench_parts quorlix_bench_e2e
+cmake --build "${build}" -j "${jobs}" --target quorlix_bench_recv quorlix_bench_parts quorlix_bench_e2e quorlix_bench_mirror
 
 load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 busy=$(awk -v cores="${jobs}" '{ print ($1 > cores / 2) ? 1 : 0 }' /proc/loadavg)
@@ -27,6 +27,7 @@ micro_args=(--benchmark_repetitions=5 --benchmark_report_aggregates_only=true --
 recv_cmd="${build}/bench/quorlix_bench_recv ${micro_args[*]}"
 parts_cmd="${build}/bench/quorlix_bench_parts ${micro_args[*]}"
 e2e_cmd="${build}/bench/quorlix_bench_e2e --records 2000 --interval 5 --syscall-records 2000 --unpaced 20000 --silence 10${BENCH_E2E_ARGS:+ ${BENCH_E2E_ARGS}}"
+mirror_cmd="${build}/bench/quorlix_bench_mirror --records 2000 --interval 5 --rate-seconds 5"
 
 echo "=== bench: recvData"
 ${recv_cmd} --markdown "${work}/recv.md"
@@ -34,6 +35,8 @@ echo "=== bench: logger, ramps, mapping"
 ${parts_cmd} --markdown "${work}/parts.md"
 echo "=== bench: end to end (about two minutes)"
 ${e2e_cmd} --markdown "${work}/e2e.md" | tee "${work}/e2e.out"
+echo "=== bench: a render node's mirror over OSC (about 20 s)"
+${mirror_cmd} --markdown "${work}/mirror.md"
 load_after=$(cut -d' ' -f1-3 /proc/loadavg)
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -n 1)
@@ -178,6 +181,29 @@ $(cat "${work}/e2e.md")
   accounting (\`schedstat\`, \`voluntary_ctxt_switches\`), with \`--no-view\`. The
   device thread wakes once per 100 ms read time-out, which the wand's protocol
   needs; the main thread once a second (a live view redraws ten times a second).
+
+## A render node's mirror over OSC
+
+The same records, with \`quorlix-host --osc\` publishing each change to
+\`quorlix-host mirror\` on this machine (UDP over loopback, through liblo). One
+probe copies controller entry 1 from the host's storage and from the mirror's in
+turn, so both latencies come from the same records in the same run.
+
+\`\`\`
+${mirror_cmd}
+\`\`\`
+
+| Figure | Value | Target |
+|---|---|---|
+$(cat "${work}/mirror.md")
+
+- The mirror's latency adds the device thread handing the record to the sender
+  thread, the bundle built and sent, the mirror woken by the datagram and its
+  write under the storage's lock. The device thread never waits for any of it:
+  the host's own figure is the one above.
+- Datagrams: the line at its full 9600 baud (240 records a second), every record
+  changing the controller and moving its emulated tracker, counted by a plain
+  UDP socket given as a second \`--osc\` receiver; it includes the keyframes.
 
 ## Reproducing
 
