@@ -15,8 +15,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 (CAVE-type) displays. This package holds the driver plug-in for tracking
 hosts (/usr/lib/quorlix/quorlix.so), quorlix-host, which runs wands from a
 configuration file and publishes their buttons, valuators and emulated
-tracker in POSIX shared memory for render programs, the wand simulator
-quorlix-sim, the C header for readers, and a systemd service per
+tracker in POSIX shared memory for render programs and over OSC to
+render nodes (which mirror the shared memory with quorlix-host mirror), the
+wand simulator quorlix-sim, the C header for readers, and a systemd service per
 configuration (quorlix-host@NAME).")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
@@ -24,6 +25,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS adduser)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS systemd)
+# The OSC example client and liblo's receiving tools.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "python3-liblo, liblo-tools")
 # Installed with DESTDIR, so that /etc/quorlix lands in the package.
 set(CPACK_SET_DESTDIR ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
