@@ -46,6 +46,14 @@ bool resolve(const std::string& host, std::set<std::string>& addresses, std::str
     return !addresses.empty();
 }
 
+// liblo's arguments lie at 4-byte boundaries, less than its union promises:
+// read them as bytes.
+std::int32_t intArg(lo_arg* arg) {
+    std::int32_t value;
+    std::memcpy(&value, arg, sizeof value);
+    return value;
+}
+
 bool allDigits(const std::string& text) {
     if (text.empty()) return false;
     for (char c : text)
@@ -145,9 +153,9 @@ int OscMirror::onRecord(const char* path, const char*, lo_arg** argv, int, lo_me
     OscMirror& self = *static_cast<OscMirror*>(data);
     if (!self.accept(msg)) return 0;
     const bool controller = std::strcmp(path, osc::kControllerRecord) == 0;
-    const std::string device = &argv[0]->s;
-    const std::int32_t entry = argv[1]->i;
-    const std::uint32_t sequence = static_cast<std::uint32_t>(argv[2]->i);
+    const std::string device = reinterpret_cast<const char*>(argv[0]);
+    const std::int32_t entry = intArg(argv[1]);
+    const std::uint32_t sequence = static_cast<std::uint32_t>(intArg(argv[2]));
     lo_blob blob = reinterpret_cast<lo_blob>(argv[3]);
     const std::uint32_t size = lo_blob_datasize(blob);
     const std::uint32_t expected = controller ? sizeof(quorlix_con_data) : sizeof(quorlix_tra_data);
@@ -171,14 +179,14 @@ int OscMirror::onRecord(const char* path, const char*, lo_arg** argv, int, lo_me
 int OscMirror::onKeyframe(const char*, const char*, lo_arg** argv, int, lo_message msg, void* data) {
     OscMirror& self = *static_cast<OscMirror*>(data);
     if (!self.accept(msg)) return 0;
-    const std::uint32_t controllers = static_cast<std::uint32_t>(argv[1]->i);
-    const std::uint32_t trackers = static_cast<std::uint32_t>(argv[2]->i);
+    const std::uint32_t controllers = static_cast<std::uint32_t>(intArg(argv[1]));
+    const std::uint32_t trackers = static_cast<std::uint32_t>(intArg(argv[2]));
     if (controllers > QUORLIX_SHM_ENTRIES || trackers > QUORLIX_SHM_ENTRIES) {
         ++self.counts_.bad;
         return 0;
     }
     self.sender_ = plainAddress(lo_address_get_hostname(lo_message_get_source(msg)));
-    self.heard(static_cast<std::uint32_t>(argv[0]->i));
+    self.heard(static_cast<std::uint32_t>(intArg(argv[0])));
     ++self.counts_.keyframes;
     self.storages_.raiseCounts(controllers, trackers);
     if (self.storages_.stale() && self.storages_.setStale(false))
