@@ -90,7 +90,7 @@ void sendMessage(int port, const char* address, lo_message message) {
     lo_message_free(message);
 }
 
-lo_message recordMessage(const char* device, int entry, std::size_t size) {
+lo_message recordMessage(const char* device, int entry, std::size_t size, int lost = 0) {
     std::vector<unsigned char> bytes(size, 0x5A);
     lo_message m = lo_message_new();
     lo_message_add_string(m, device);
@@ -99,6 +99,7 @@ lo_message recordMessage(const char* device, int entry, std::size_t size) {
     lo_blob blob = lo_blob_new(static_cast<std::int32_t>(size), bytes.data());
     lo_message_add_blob(m, blob);
     lo_blob_free(blob);
+    lo_message_add_int32(m, lost);
     return m;
 }
 
@@ -117,6 +118,7 @@ TEST(OscMirror, BadDatagramsAreCountedAndNeverWritten) {
         {"entry 33", "/quorlix/tracker", [] { return recordMessage("wand", 33, 56); }},
         {"a device name too long for the storage", "/quorlix/tracker",
          [] { return recordMessage("a-device-name-of-thirty-two-char", 1, 56); }},
+        {"a lost mark of 2", "/quorlix/controller", [] { return recordMessage("wand", 1, 184, 2); }},
         {"an unknown address", "/quorlix/wand", [] { return recordMessage("wand", 1, 184); }},
         {"foreign type tags", "/quorlix/controller",
          [] {

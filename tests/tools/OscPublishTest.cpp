@@ -59,7 +59,7 @@ TEST(OscPublish, OscdumpSeesOneBundlePerChangeTimeTaggedWithTheRecord) {
 
     // Each bundle opens with the record as stored, for mirrors: 184 or 56
     // bytes, after the device, the entry and a sequence number that counts up.
-    std::regex record("[0-9a-f]{8}\\.[0-9a-f]{8} /quorlix/(controller|tracker) siib \"wand\" 1 ([0-9]+) \\[([0-9]+) byte blob\\]");
+    std::regex record("[0-9a-f]{8}\\.[0-9a-f]{8} /quorlix/(controller|tracker) siibi \"wand\" 1 ([0-9]+) \\[([0-9]+) byte blob\\] 0");
     long previous = -1;
     int records = 0;
     for (const std::string& line : dump.lines()) {

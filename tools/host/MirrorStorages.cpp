@@ -7,6 +7,9 @@ namespace host {
 
 namespace {
 
+// Which entries' devices lost their line.
+std::uint32_t& lostMask(quorlix_shm_storage& storage) { return storage.reserved; }
+
 class Locked {
 public:
     explicit Locked(quorlix_shm_storage& storage) : mutex_(&storage.lock.mutex) {
@@ -27,7 +30,7 @@ private:
 }  // namespace
 
 MirrorStorages::Result MirrorStorages::write(ChangeEvent::Kind kind, std::uint32_t entry, const std::string& device,
-                                             const void* bytes) {
+                                             const void* bytes, bool lost) {
     if (entry < 1 || entry > QUORLIX_SHM_ENTRIES) return Result::unchanged;
     quorlix_shm& shm = storages_.region();
     const bool controller = kind == ChangeEvent::Kind::controller;
@@ -41,7 +44,10 @@ MirrorStorages::Result MirrorStorages::write(ChangeEvent::Kind kind, std::uint32
     if (!lock.held()) return Result::busy;
     const bool claimed = storage.count >= entry;
     const bool sameOwner = std::memcmp(storage.owner[entry - 1], owner, sizeof owner) == 0;
-    if (claimed && sameOwner && std::memcmp(record, bytes, size) == 0) return Result::unchanged;
+    const std::uint32_t bit = 1u << (entry - 1);
+    const bool sameMark = ((lostMask(storage) & bit) != 0) == lost;
+    if (claimed && sameOwner && sameMark && std::memcmp(record, bytes, size) == 0) return Result::unchanged;
+    lostMask(storage) = lost ? lostMask(storage) | bit : lostMask(storage) & ~bit;
     std::memcpy(record, bytes, size);
     std::memcpy(storage.owner[entry - 1], owner, sizeof owner);
     storage.count = std::max(storage.count, entry);

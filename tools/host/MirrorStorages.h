@@ -16,9 +16,11 @@ public:
     explicit MirrorStorages(SharedStorages& storages) : storages_(storages) {}
 
     enum class Result { written, unchanged, busy };
-    // `bytes` is a whole record of `kind`, entry 1..32. A record the entry
-    // already holds (a keyframe repeating it) is not written again.
-    Result write(ChangeEvent::Kind kind, std::uint32_t entry, const std::string& device, const void* bytes);
+    // `bytes` is a whole record of `kind`, entry 1..32; `lost` marks it as
+    // written for a device whose line is lost. A record the entry already
+    // holds (a keyframe repeating it) is not written again.
+    Result write(ChangeEvent::Kind kind, std::uint32_t entry, const std::string& device, const void* bytes,
+                 bool lost);
     // Raises the counts to the sender's; false when a lock was not free.
     bool raiseCounts(std::uint32_t controllers, std::uint32_t trackers);
     // The header's stale word: 1 while the sender is silent.

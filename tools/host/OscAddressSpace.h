@@ -6,10 +6,11 @@
 namespace host {
 namespace osc {
 
-// device (s), entry 1..32 (i), sequence (i), the record as stored (b)
+// device (s), entry 1..32 (i), sequence (i), the record as stored (b),
+// 1 while the device's line is lost, else 0 (i)
 constexpr const char* kControllerRecord = "/quorlix/controller";
 constexpr const char* kTrackerRecord = "/quorlix/tracker";
-constexpr const char* kRecordTypes = "siib";
+constexpr const char* kRecordTypes = "siibi";
 
 // device, entry, then one int 0/1 per button in output order
 constexpr const char* kButtons = "/quorlix/controller/buttons";

@@ -158,9 +158,10 @@ int OscMirror::onRecord(const char* path, const char*, lo_arg** argv, int, lo_me
     const std::uint32_t sequence = static_cast<std::uint32_t>(intArg(argv[2]));
     lo_blob blob = reinterpret_cast<lo_blob>(argv[3]);
     const std::uint32_t size = lo_blob_datasize(blob);
+    const std::int32_t lost = intArg(argv[4]);
     const std::uint32_t expected = controller ? sizeof(quorlix_con_data) : sizeof(quorlix_tra_data);
     if (size != expected || entry < 1 || entry > QUORLIX_SHM_ENTRIES || device.empty() ||
-        device.size() >= QUORLIX_SHM_OWNER_SIZE) {
+        device.size() >= QUORLIX_SHM_OWNER_SIZE || (lost != 0 && lost != 1)) {
         ++self.counts_.bad;
         return 0;
     }
@@ -168,7 +169,7 @@ int OscMirror::onRecord(const char* path, const char*, lo_arg** argv, int, lo_me
     self.heard(sequence);
     ++self.counts_.records;
     const auto kind = controller ? ChangeEvent::Kind::controller : ChangeEvent::Kind::tracker;
-    switch (self.storages_.write(kind, static_cast<std::uint32_t>(entry), device, lo_blob_dataptr(blob))) {
+    switch (self.storages_.write(kind, static_cast<std::uint32_t>(entry), device, lo_blob_dataptr(blob), lost != 0)) {
         case MirrorStorages::Result::written: ++self.counts_.written; break;
         case MirrorStorages::Result::busy: ++self.counts_.busy; break;
         case MirrorStorages::Result::unchanged: break;

@@ -6,16 +6,22 @@ namespace host {
 
 namespace {
 
-// Copies a storage's entries in use, their owners and records under its lock.
+// Which entries' devices lost their line.
+std::uint32_t lostMask(const quorlix_shm_storage& storage) { return storage.reserved; }
+
+// Copies a storage's entries in use, their owners, records and lost marks
+// under its lock; the count, or 0 when the lock was not free.
 template <typename Record>
 std::uint32_t snapshot(quorlix_shm_storage& storage, const Record* records, ChangeEvent::Kind kind,
-                       std::vector<PublishedRecord>& out) {
+                       std::vector<PublishedRecord>& out, std::uint32_t& lost) {
     if (quorlix_shm_lock(&storage.lock.mutex) != 0) return 0;
     const std::uint32_t count = storage.count < QUORLIX_SHM_ENTRIES ? storage.count : QUORLIX_SHM_ENTRIES;
+    lost = lostMask(storage);
     for (std::uint32_t n = 1; n <= count; ++n) {
         PublishedRecord r;
         r.kind = kind;
         r.entry = n;
+        r.lost = (lost >> (n - 1)) & 1u;
         std::memcpy(r.device, storage.owner[n - 1], sizeof r.device - 1);
         if (kind == ChangeEvent::Kind::controller) std::memcpy(&r.con, &records[n - 1], sizeof r.con);
         else std::memcpy(&r.tra, &records[n - 1], sizeof r.tra);
@@ -86,8 +92,8 @@ void OscPublisher::sendKeyframe() {
     std::vector<PublishedRecord> records;
     quorlix_shm& shm = storages_.region();
     KeyframeEnd end;
-    end.controllers = snapshot(shm.controllers, shm.con, ChangeEvent::Kind::controller, records);
-    end.trackers = snapshot(shm.trackers, shm.tra, ChangeEvent::Kind::tracker, records);
+    end.controllers = snapshot(shm.controllers, shm.con, ChangeEvent::Kind::controller, records, end.controllersLost);
+    end.trackers = snapshot(shm.trackers, shm.tra, ChangeEvent::Kind::tracker, records, end.trackersLost);
     for (const PublishedRecord& r : records) send(r);
     OscBundle bundle(LO_TT_IMMEDIATE);
     fillKeyframeEnd(bundle, end, sequence_++);

@@ -13,7 +13,7 @@ namespace {
 constexpr std::uint32_t kOscEpochOffset = 2208988800u;
 
 lo_message recordMessage(const char* device, std::uint32_t entry, std::uint32_t sequence, const void* bytes,
-                         std::int32_t size) {
+                         std::int32_t size, bool lost) {
     lo_message m = lo_message_new();
     lo_message_add_string(m, device);
     lo_message_add_int32(m, static_cast<std::int32_t>(entry));
@@ -21,6 +21,7 @@ lo_message recordMessage(const char* device, std::uint32_t entry, std::uint32_t 
     lo_blob blob = lo_blob_new(size, bytes);
     lo_message_add_blob(m, blob);  // copies the bytes
     lo_blob_free(blob);
+    lo_message_add_int32(m, lost ? 1 : 0);
     return m;
 }
 
@@ -69,7 +70,7 @@ bool OscBundle::add(const char* address, lo_message message) {
 
 void fillRecordBundle(OscBundle& bundle, const PublishedRecord& r, std::uint32_t sequence) {
     if (r.kind == ChangeEvent::Kind::controller) {
-        bundle.add(osc::kControllerRecord, recordMessage(r.device, r.entry, sequence, &r.con, sizeof r.con));
+        bundle.add(osc::kControllerRecord, recordMessage(r.device, r.entry, sequence, &r.con, sizeof r.con, r.lost));
         lo_message buttons = addressed(r);
         const std::uint32_t buttonCount = std::min<std::uint32_t>(quorlix_net_u32(r.con.button_count), 32);
         for (std::uint32_t b = 1; b <= buttonCount; ++b) lo_message_add_int32(buttons, quorlix_con_button(&r.con, b));
@@ -81,7 +82,7 @@ void fillRecordBundle(OscBundle& bundle, const PublishedRecord& r, std::uint32_t
         bundle.add(osc::kValuators, valuators);
         return;
     }
-    bundle.add(osc::kTrackerRecord, recordMessage(r.device, r.entry, sequence, &r.tra, sizeof r.tra));
+    bundle.add(osc::kTrackerRecord, recordMessage(r.device, r.entry, sequence, &r.tra, sizeof r.tra, r.lost));
     lo_message pose = addressed(r);
     for (std::int32_t stored : {r.tra.x, r.tra.y, r.tra.z, r.tra.azim, r.tra.elev, r.tra.roll})
         lo_message_add_float(pose, quorlix_tra_value(stored));

@@ -16,6 +16,7 @@ struct PublishedRecord {
     ChangeEvent::Kind kind = ChangeEvent::Kind::controller;
     char device[kMaxDeviceName + 1] = {};
     std::uint32_t entry = 0;
+    bool lost = false;  // written by the host for a device whose line is lost
     quorlix_con_data con{};
     quorlix_tra_data tra{};
 

@@ -1,0 +1,176 @@
+// quorlix-host publishing over OSC and mirroring, as a cluster runs them: the
+// real programs, liblo's oscdump, the Python example and the C reader.
+#include "ChildProcess.h"
+#include "OscRig.h"
+#include "TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <lo/lo.h>
+
+#include <algorithm>
+#include <csignal>
+#include <regex>
+
+#include <unistd.h>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kHost = QUORLIX_HOST_PATH;
+const std::string kSim = QUORLIX_SIM_PATH;
+
+std::chrono::milliseconds limit(std::chrono::milliseconds native) { return underEmulator() ? native * 4 : native; }
+
+std::string wandConfig(const std::string& port, const std::string& extra = "") {
+    return "showdate off\nshowtime off\nshowthreadid off\ndevice wand quorlix\nserialport " + port + "\n" + extra;
+}
+
+std::vector<std::string> simCommand(const TempDir& dir, const std::string& script) {
+    return {kSim, "--link", dir.path() + "/wand", "--stay", "--quiet", "-e", script};
+}
+
+bool startedDevices(const std::string& line) { return line.find("-----------------------") != std::string::npos; }
+
+// The values of the lines of `lines` at `address`, in order, without repeats
+// (keyframes send the state again every second).
+std::vector<std::string> valuesAt(const std::vector<std::string>& lines, const std::string& address) {
+    std::vector<std::string> values;
+    std::regex line("[0-9a-f]{8}\\.[0-9a-f]{8} " + address + " s[if]+ \"wand\" 1 (.*)");
+    for (const std::string& l : lines) {
+        std::smatch m;
+        if (std::regex_match(l, m, line) && (values.empty() || values.back() != m[1].str())) values.push_back(m[1]);
+    }
+    return values;
+}
+
+TEST(HostOsc, OscdumpFollowsAScriptedPressReleaseAndRamp) {
+    TempDir dir;
+    const int port = freeUdpPort();
+    ChildProcess dump({"oscdump", "-L", std::to_string(port)});
+    ChildProcess sim(simCommand(dir, "press 1; wait 200ms; release; wait 200ms; hold 10 for 450ms; wait 900ms"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s))) << sim.errorText();
+    const std::string config = dir.file("wand.conf", wandConfig(dir.path() + "/wand", "valrate 0.25\n"));
+    ChildProcess host({kHost, config, "--json", "--osc", udpUrl(port)});
+    ASSERT_TRUE(dump.waitForOutput(
+        [](const std::vector<std::string>& lines) {
+            std::vector<std::string> v = valuesAt(lines, "/quorlix/controller/valuators");
+            return !v.empty() && v.back() == "0.000000 0.000000" && v.size() > 2;
+        },
+        limit(10s)))
+        << dump.outputText() << host.errorText();
+
+    const std::string released = "0 0 0 0 0 0 0 0 0 0 0";
+    std::vector<std::string> buttons = valuesAt(dump.lines(), "/quorlix/controller/buttons");
+    if (!buttons.empty() && buttons.front() == released) buttons.erase(buttons.begin());  // before the first record
+    EXPECT_EQ(buttons, (std::vector<std::string>{"1 0 0 0 0 0 0 0 0 0 0", released, "0 0 0 0 0 0 0 0 0 1 0", released}));
+    // Up by 0.25 a call while 10 is held, back down by 0.5 (twice the rate) after.
+    std::vector<std::string> valuators = valuesAt(dump.lines(), "/quorlix/controller/valuators");
+    EXPECT_GE(valuators.size(), 4u) << dump.outputText();
+    EXPECT_EQ(valuators.front(), "0.000000 0.000000");
+    EXPECT_EQ(valuators.back(), "0.000000 0.000000");
+    EXPECT_TRUE(std::find(valuators.begin(), valuators.end(), "0.250000 0.000000") != valuators.end())
+        << dump.outputText();
+    EXPECT_TRUE(std::find(valuators.begin(), valuators.end(), "1.000000 0.000000") != valuators.end())
+        << dump.outputText();
+
+    // The press's bundle carries the press record's own time stamp.
+    std::smatch json, tag;
+    std::string pressJson, pressTag;
+    for (const std::string& l : host.lines())
+        if (l.find("\"buttons\":[1,0,0,0,0,0,0,0,0,0,0]") != std::string::npos) pressJson = l;
+    for (const std::string& l : dump.lines())
+        if (l.find("/quorlix/controller/buttons siiiiiiiiiiii \"wand\" 1 1 0 0") != std::string::npos && pressTag.empty())
+            pressTag = l;
+    ASSERT_TRUE(std::regex_search(pressJson, json, std::regex("\"time\":([0-9]+)\\.([0-9]{6})"))) << pressJson;
+    ASSERT_TRUE(std::regex_search(pressTag, tag, std::regex("^([0-9a-f]{8})\\.([0-9a-f]{8})"))) << pressTag;
+    EXPECT_EQ(std::stoul(tag[1].str(), nullptr, 16), std::stoul(json[1].str()) + 2208988800ul);
+    EXPECT_NEAR(static_cast<double>(std::stoul(tag[2].str(), nullptr, 16)) / 4294967296.0 * 1e6,
+                std::stod(json[2].str()), 1.0);
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.wait(limit(3s)), 0);
+}
+
+// Sends one controller record of `size` bytes, as a faulty sender would.
+void sendRecord(int port, std::size_t size) {
+    std::vector<unsigned char> bytes(size, 0x5A);
+    lo_blob blob = lo_blob_new(static_cast<std::int32_t>(size), bytes.data());
+    lo_address to = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+    lo_send(to, "/quorlix/controller", "siibi", "wand", 1, 1000, blob, 0);
+    lo_address_free(to);
+    lo_blob_free(blob);
+}
+
+TEST(HostOsc, AMirrorServesWatchAndTheReaderAsTheMasterDoes) {
+    TempDir dir;
+    const int port = freeUdpPort();
+    const std::string master = "quorlix-osc-master-" + std::to_string(getpid());
+    const std::string node = "quorlix-osc-node-" + std::to_string(getpid());
+    ChildProcess mirror({kHost, "mirror", "--listen", std::to_string(port), "--shm", node, "--from", "localhost"});
+    ASSERT_TRUE(mirror.waitForErrorText("listening on", limit(5s))) << mirror.errorText();
+    ChildProcess sim(simCommand(dir, "press 2 3; wait 300ms; release 3; wait 300ms; hold 11 for 300ms"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
+    const std::string config = dir.file("wand.conf", wandConfig(dir.path() + "/wand", "osc " + udpUrl(port) +
+                                                                                       "\nvalrate 0.1\n"
+                                                                                       "emulatetracker 1 [0,0,0,0,0,0] 1 2 0 0 0 0 6\n"));
+    ChildProcess host({kHost, config, "--no-view", "--shm", master});
+    ASSERT_TRUE(host.waitForLine(startedDevices, limit(10s))) << host.errorText();
+    ASSERT_TRUE(sim.waitForLine([](const std::string& l) { return l.find("done") != std::string::npos; }, limit(10s)));
+    std::this_thread::sleep_for(1200ms);  // the last changes, and a keyframe
+
+    auto once = [](const std::vector<std::string>& args) {
+        ChildProcess p(args);
+        p.wait(limit(5s));
+        return p.outputText() + p.errorText();
+    };
+    const std::string onMaster = once({kHost, "watch", "--shm", master, "--once", "--json"});
+    EXPECT_NE(onMaster.find("\"kind\":\"tracker\""), std::string::npos) << onMaster;
+    EXPECT_EQ(once({kHost, "watch", "--shm", node, "--once", "--json"}), onMaster);
+    EXPECT_EQ(once({QUORLIX_SHM_READER_PATH, node}), once({QUORLIX_SHM_READER_PATH, master}));
+
+    // A record of the wrong size is dropped; the last good one stays.
+    sendRecord(port, 183);
+    std::this_thread::sleep_for(200ms);
+    EXPECT_EQ(once({kHost, "watch", "--shm", node, "--once", "--json"}), onMaster);
+
+    // The master goes away: after 3 s of silence the node's storages are stale.
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.wait(limit(3s)), 0);
+    EXPECT_TRUE(mirror.waitForErrorText("the storages are marked stale", limit(5s))) << mirror.errorText();
+    EXPECT_NE(once({kHost, "watch", "--shm", node, "--once"}).find("stale"), std::string::npos);
+
+    mirror.signal(SIGTERM);
+    EXPECT_EQ(mirror.wait(limit(3s)), 0);
+    EXPECT_TRUE(std::regex_search(mirror.errorText(), std::regex("mirror: stale, [0-9]+ records \\([0-9]+ written\\), "
+                                                                 "[0-9]+ keyframes, 0 lost, 1 bad, 0 from others")))
+        << mirror.errorText();
+}
+
+TEST(HostOsc, ThePythonExamplePrintsTheWand) {
+    TempDir dir;
+    const int port = freeUdpPort();
+    ChildProcess client({"/usr/bin/python3", QUORLIX_OSC_CLIENT_PATH, std::to_string(port)});
+    ASSERT_TRUE(client.waitForLine([](const std::string& l) { return l.find("listening on") == 0; }, limit(5s)))
+        << client.errorText();
+    ChildProcess sim(simCommand(dir, "press 2; wait 300ms; release"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
+    ChildProcess host({kHost, dir.file("wand.conf", wandConfig(dir.path() + "/wand")), "--no-view", "--osc",
+                       udpUrl(port)});
+    EXPECT_TRUE(client.waitForOutput(
+        [](const std::vector<std::string>& lines) {
+            const std::vector<std::string> expected = {"wand 1 buttons: 0 1 0 0 0 0 0 0 0 0 0",
+                                                       "wand 1 buttons: 0 0 0 0 0 0 0 0 0 0 0"};
+            std::size_t next = 0;
+            for (const std::string& l : lines)
+                if (next < expected.size() && l == expected[next]) ++next;
+            return next == expected.size();
+        },
+        limit(10s)))
+        << client.outputText() << client.errorText();
+    EXPECT_NE(client.outputText().find("wand 1 valuators: +0.000 +0.000"), std::string::npos);
+    host.signal(SIGTERM);
+    EXPECT_EQ(host.wait(limit(3s)), 0);
+}
+
+}  // namespace
