@@ -72,11 +72,14 @@ TEST(HostConfigReader, HostSettingsDevicesAndOptionLinesWithTheirLineNumbers) {
 TEST(HostConfigReader, BadLinesAreRefusedWithFileAndLine) {
     EXPECT_EQ(errorOf("showdate off\nverbose on\ndevice w q\n"),
               "wand.conf:2: unknown setting \"verbose\" (before the first device line only showdate, showtime, "
-              "showthreadid, logging, debuglevel, debugthreshold, shm-group, realtime and device are allowed)");
+              "showthreadid, logging, debuglevel, debugthreshold, shm-group, realtime, osc, osc-ttl and device are "
+              "allowed)");
     EXPECT_EQ(errorOf("\n\nshowtime maybe\ndevice w q\n"), "wand.conf:3: showtime needs on or off, not \"maybe\"");
     EXPECT_EQ(errorOf("showtime\n"), "wand.conf:1: showtime needs on or off");
     EXPECT_EQ(errorOf("shm-group\n"), "wand.conf:1: shm-group needs one group name");
     EXPECT_EQ(errorOf("shm-group a b\n"), "wand.conf:1: shm-group needs one group name, not \"a b\"");
+    EXPECT_EQ(errorOf("osc\n"), "wand.conf:1: osc needs one URL, e.g. osc osc.udp://render1:7770/");
+    EXPECT_EQ(errorOf("osc-ttl 0\n"), "wand.conf:1: osc-ttl needs a number of hops from 1 to 255, not \"0\"");
     EXPECT_EQ(errorOf("debuglevel 1x\n"), "wand.conf:1: debuglevel needs a whole number, not \"1x\"");
     EXPECT_EQ(errorOf("debuglevel 99999999999\n"), "wand.conf:1: debuglevel needs a whole number, not \"99999999999\"");
     EXPECT_EQ(errorOf("debugthreshold 1 2\n"), "wand.conf:1: debugthreshold needs a whole number, not \"1 2\"");

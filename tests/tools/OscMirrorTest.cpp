@@ -68,13 +68,13 @@ TEST(OscMirror, ASilentSenderMarksTheStoragesStaleUntilItsNextKeyframe) {
     OscMaster master(shmName("master"), {udpUrl(port)});
     master.putController(1, controllerRecord({1}, 0, 0, 10));
     ASSERT_TRUE(eventually([&] { return !mirror.mirror().stale(); }, 3000));
-    EXPECT_EQ(__atomic_load_n(&mirror.region().reserved, __ATOMIC_ACQUIRE), 0u);
+    EXPECT_EQ(__atomic_load_n(&mirror.region().stale, __ATOMIC_ACQUIRE), 0u);
 
     master.publisher().stop();
     const auto silent = std::chrono::steady_clock::now();
     ASSERT_TRUE(eventually([&] { return mirror.mirror().stale(); }, 5000));
     EXPECT_GE(std::chrono::steady_clock::now() - silent, 1900ms) << "not before the sender was silent for 3 s";
-    EXPECT_EQ(__atomic_load_n(&mirror.region().reserved, __ATOMIC_ACQUIRE), 1u) << "readers see it in the header";
+    EXPECT_EQ(__atomic_load_n(&mirror.region().stale, __ATOMIC_ACQUIRE), 1u) << "readers see it in the header";
     EXPECT_NE(watchOnce(shmName("mirror")).find("\"buttons\":[1,0"), std::string::npos) << "the last records stay";
 
     master.restartPublisher();

@@ -78,27 +78,27 @@ TEST(OscPublish, UnusableTargetsAreRefusedAndFailedSendsCounted) {
     auto storages = host::SharedStorages::create("", host::LoggerSettings{}, error);
     ASSERT_TRUE(storages) << error;
     const struct {
-        std::vector<std::string> urls;
+        std::string url;
         int ttl;
         const char* message;
     } refused[] = {
-        {{"render1:7770"}, 0, "--osc render1:7770: not an OSC URL over UDP"},
-        {{"osc.tcp://render1:7770/"}, 0, "not an OSC URL over UDP"},
-        {{"osc.udp://render1/"}, 0, "--osc osc.udp://render1/: needs a host and a port"},
-        {{"osc.udp://239.255.42.1:7770/"}, 256, "--osc-ttl 256: a multicast TTL is 1 to 255"},
+        {"render1:7770", 0, "--osc render1:7770: not an OSC URL over UDP"},
+        {"osc.tcp://render1:7770/", 0, "not an OSC URL over UDP"},
+        {"osc.udp://render1/", 0, "--osc osc.udp://render1/: needs a host and a port"},
+        {"osc.udp://239.255.42.1:7770/", 256, "--osc-ttl 256: a multicast TTL is 1 to 255"},
     };
     for (const auto& c : refused) {
         host::OscSettings settings;
-        settings.urls = c.urls;
+        settings.receivers = {{c.url}};
         settings.ttl = c.ttl;
         error.clear();
-        EXPECT_FALSE(host::OscPublisher::create(settings, *storages, error)) << c.urls[0];
+        EXPECT_FALSE(host::OscPublisher::create(settings, *storages, error)) << c.url;
         EXPECT_NE(error.find(c.message), std::string::npos) << error;
     }
 
     // A receiver that cannot be reached costs a count, not the publisher.
     host::OscSettings settings;
-    settings.urls = {"osc.udp://no-such-host.invalid:7770/"};
+    settings.receivers = {{"osc.udp://no-such-host.invalid:7770/"}};
     auto publisher = host::OscPublisher::create(settings, *storages, error);
     ASSERT_TRUE(publisher) << error;
     publisher->start();

@@ -84,7 +84,7 @@ OscMaster::OscMaster(const std::string& shmName, const std::vector<std::string>&
 void OscMaster::restartPublisher() {
     publisher_.reset();
     host::OscSettings settings;
-    settings.urls = urls_;
+    for (const std::string& url : urls_) settings.receivers.push_back({url});
     publisher_ = host::OscPublisher::create(settings, *storages_, error);
     if (publisher_) publisher_->start();
 }

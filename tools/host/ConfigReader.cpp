@@ -167,9 +167,22 @@ private:
                             std::to_string(kRealtimeHighest) + (w.size() > 1 ? ", not \"" + joined(w) + "\"" : ""));
             return true;
         }
+        if (keyword == "osc") {
+            if (w.size() != 2) return fail("osc needs one URL, e.g. osc osc.udp://render1:7770/");
+            config_.osc.push_back({number_, w[1]});
+            return true;
+        }
+        if (keyword == "osc-ttl") {
+            std::int32_t ttl = 0;
+            if (w.size() != 2 || !parseLevel(w[1], ttl) || ttl < 1 || ttl > 255)
+                return fail("osc-ttl needs a number of hops from 1 to 255" +
+                            (w.size() > 1 ? ", not \"" + joined(w) + "\"" : ""));
+            config_.oscTtl = ttl;
+            return true;
+        }
         return fail("unknown setting \"" + w[0] +
                     "\" (before the first device line only showdate, showtime, showthreadid, logging, "
-                    "debuglevel, debugthreshold, shm-group, realtime and device are allowed)");
+                    "debuglevel, debugthreshold, shm-group, realtime, osc, osc-ttl and device are allowed)");
     }
 
     static std::string joined(const std::vector<std::string>& w) {

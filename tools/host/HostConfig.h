@@ -30,11 +30,19 @@ struct DeviceConfig {
     std::vector<OptionLine> options;
 };
 
+// A receiver of every change over OSC, and the line that names it.
+struct OscLine {
+    unsigned line = 0;
+    std::string url;
+};
+
 struct HostConfig {
     std::string fileName;
     LoggerSettings logger;
     std::string shmGroup;   // shm-group: group that may read the shared memory
     int realtime = 0;       // realtime: SCHED_FIFO priority of the device threads; 0: normal
+    std::vector<OscLine> osc;
+    int oscTtl = 0;         // osc-ttl: multicast hops; 0: the system's (1)
     std::vector<DeviceConfig> devices;
 };
 

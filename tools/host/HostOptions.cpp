@@ -15,6 +15,7 @@ namespace host {
 const char* const kHostUsage =
     "usage: quorlix-host [options] [CONFIG]\n"
     "       quorlix-host watch --shm NAME [--json] [--once] [--interval MS] [--owner USER]\n"
+    "       quorlix-host mirror --listen PORT|URL --shm NAME [--from HOST] [--shm-group GROUP]\n"
     "\n"
     "Runs the devices of a configuration file: loads each device's plug-in, creates the\n"
     "shared tracker and controller storages, drives every device on a thread of its own\n"
@@ -34,6 +35,10 @@ const char* const kHostUsage =
     "  --shm-group GROUP\n"
     "                    with --shm: the object belongs to GROUP with mode 0660, so that\n"
     "                    GROUP's members can read it (default: mode 0600, this user only)\n"
+    "  --osc URL         also send every change over OSC (UDP) to URL, e.g.\n"
+    "                    osc.udp://render1:7770/ or a multicast group osc.udp://239.255.42.1:7770/;\n"
+    "                    repeat for more receivers (see docs/osc.md)\n"
+    "  --osc-ttl N       hops (1 to 255) a multicast datagram may take (default 1: this network)\n"
     "  --keep-going      run on when a device's init fails, trying it again from time to time\n"
     "  --duration SECS   stop after this many seconds\n"
     "  --debug LEVEL     debug level of the devices' logger (overrides the configuration)\n"
@@ -58,6 +63,18 @@ const char* const kHostUsage =
     "  --interval MS     how often to look (default 50)\n"
     "  --owner USER      the user the host runs as, by name or number (default: this one);\n"
     "                    an object of any other user, or one every user may write, is refused\n"
+    "\n"
+    "mirror: on a render node, receive what a host sends with --osc and keep the same shared\n"
+    "memory /NAME for the programs there (and 'watch'). Its header says 'stale' until the\n"
+    "first keyframe (once a second) and after 3 s without a datagram; datagrams lost,\n"
+    "malformed or from other hosts are counted and reported, never written.\n"
+    "  --listen PORT|URL a UDP port (7770), or osc.udp://:7770/, or a multicast group to join,\n"
+    "                    osc.udp://239.255.42.1:7770/\n"
+    "  --shm NAME        the shared memory to create on this node\n"
+    "  --from HOST       accept datagrams from HOST (name or address) only; OSC has no\n"
+    "                    authentication, so use it and keep OSC on a private network\n"
+    "  --shm-group GROUP the object belongs to GROUP with mode 0660 (default 0600)\n"
+    "  --duration SECS   stop after this many seconds\n"
     "\n"
     "Standard output carries the view alone (JSON, plain text, the summary); the devices'\n"
     "log and the host's messages go to standard error, or into the live view on a terminal,\n"
@@ -91,6 +108,9 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
     if (argc > 1 && std::string(argv[1]) == "watch") {
         options.mode = HostOptions::Mode::watch;
         first = 2;
+    } else if (argc > 1 && std::string(argv[1]) == "mirror") {
+        options.mode = HostOptions::Mode::mirror;
+        first = 2;
     }
     auto setView = [&](HostOptions::View view, const std::string& flag) {
         if (options.view != HostOptions::View::automatic && options.view != view) {
@@ -114,7 +134,7 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
         double number = 0;
         if (arg == "--help" || arg == "-h") options.help = true;
         else if (arg == "--version") options.version = true;
-        else if (arg == "--json") {
+        else if (arg == "--json" && options.mode != HostOptions::Mode::mirror) {
             if (!setView(HostOptions::View::json, arg)) return false;
             options.watch.json = true;
         } else if (arg == "--shm") {
@@ -125,7 +145,7 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             }
             options.shm = value;
             options.watch.shm = value;
-        } else if (arg == "--shm-group" && options.mode == HostOptions::Mode::run) {
+        } else if (arg == "--shm-group" && options.mode != HostOptions::Mode::watch) {
             if (!takeValue()) return false;
             if (value.empty()) {
                 error = "--shm-group needs a group name";
@@ -157,6 +177,29 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
                 error = "watch: unknown option \"" + arg + "\" (see --help)";
                 return false;
             }
+        } else if (options.mode == HostOptions::Mode::mirror && arg != "--duration" && arg != "--help" &&
+                   arg != "-h") {
+            if (arg == "--listen" || arg == "--from") {
+                if (!takeValue()) return false;
+                if (value.empty()) {
+                    error = arg + " needs a value";
+                    return false;
+                }
+                (arg == "--listen" ? options.mirror.listen : options.mirror.from) = value;
+            } else {
+                error = "mirror: unknown option \"" + arg + "\" (see --help)";
+                return false;
+            }
+        } else if (arg == "--osc") {
+            if (!takeValue()) return false;
+            options.osc.push_back(value);
+        } else if (arg == "--osc-ttl") {
+            if (!takeValue()) return false;
+            if (!parseNumber(value, 1, 255, number) || number != std::floor(number)) {
+                error = "--osc-ttl: \"" + visibleText(value) + "\" is not a number of hops from 1 to 255";
+                return false;
+            }
+            options.oscTtl = static_cast<int>(number);
         } else if (arg == "--plain") {
             if (!setView(HostOptions::View::plain, arg)) return false;
         } else if (arg == "--no-view") {
@@ -216,6 +259,15 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
     if (options.mode == HostOptions::Mode::watch && options.watch.shm.empty() && !options.help) {
         error = "watch needs --shm NAME";
         return false;
+    }
+    if (options.mode == HostOptions::Mode::mirror && !options.help) {
+        if (options.mirror.listen.empty() || options.shm.empty()) {
+            error = "mirror needs --listen PORT|URL and --shm NAME";
+            return false;
+        }
+        options.mirror.shm = options.shm;
+        options.mirror.shmGroup = options.shmGroup;
+        options.mirror.duration = options.duration;
     }
     if (!options.shmGroup.empty() && options.shm.empty()) {
         error = "--shm-group needs --shm NAME";

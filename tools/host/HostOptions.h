@@ -1,13 +1,15 @@
 #pragma once
 
+#include "MirrorRun.h"
 #include "Watch.h"
 
 #include <string>
+#include <vector>
 
 namespace host {
 
 struct HostOptions {
-    enum class Mode { run, watch };
+    enum class Mode { run, watch, mirror };
     enum class View { automatic, live, plain, json, none };
 
     Mode mode = Mode::run;
@@ -23,9 +25,12 @@ struct HostOptions {
     std::string log;        // a file that keeps the whole log, whatever the view
     int debugLevel = -1;    // -1: as configured
     int realtime = -1;      // SCHED_FIFO priority of the device threads; -1: as configured
+    std::vector<std::string> osc;  // receivers of every change over OSC (liblo URLs)
+    int oscTtl = 0;         // multicast hops; 0: as configured, else the system's (1)
     bool help = false;
     bool version = false;
     WatchOptions watch;
+    MirrorOptions mirror;
 };
 
 // False with `error` set for an unknown flag, a bad value or a contradiction.

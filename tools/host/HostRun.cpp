@@ -1,5 +1,6 @@
 #include "HostRun.h"
 
+#include "ChangeFanOut.h"
 #include "ConfigReader.h"
 #include "DeviceRunner.h"
 #include "HostLog.h"
@@ -8,6 +9,7 @@
 #include "LiveModel.h"
 #include "LogCapture.h"
 #include "OptionHints.h"
+#include "OscPublisher.h"
 #include "PluginLibrary.h"
 #include "PortCheck.h"
 #include "ProcessInfo.h"
@@ -231,17 +233,64 @@ bool connectAll(std::vector<std::unique_ptr<DeviceRunner>>& runners, const HostC
     return true;
 }
 
-std::string screenTitle(std::size_t devices, const SharedStorages& storages) {
+std::string screenTitle(std::size_t devices, const SharedStorages& storages, const OscPublisher* publisher) {
+    std::string osc;
+    if (publisher != nullptr) {
+        const std::size_t n = publisher->targets().size();
+        osc = "   OSC to " + std::to_string(n) + (n == 1 ? " receiver" : " receivers");
+    }
     return std::string("quorlix-host ") + QUORLIX_VERSION + "   " + std::to_string(devices) +
            (devices == 1 ? " device" : " devices") + "   storages " +
-           (storages.shmName().empty() ? "private" : "in " + storages.shmName()) + "   Ctrl-C stops";
+           (storages.shmName().empty() ? "private" : "in " + storages.shmName()) + osc + "   Ctrl-C stops";
 }
+
+// The receivers of the command line, else those of the configuration.
+std::unique_ptr<OscPublisher> makePublisher(const HostOptions& options, const HostConfig& config,
+                                            SharedStorages& storages, std::string& error) {
+    OscSettings settings;
+    for (const std::string& url : options.osc) settings.receivers.push_back({url, "--osc"});
+    if (settings.receivers.empty())
+        for (const OscLine& l : config.osc)
+            settings.receivers.push_back({l.url, config.fileName + ":" + std::to_string(l.line) + ": osc"});
+    if (settings.receivers.empty()) return nullptr;
+    settings.ttl = options.oscTtl > 0 ? options.oscTtl : config.oscTtl;
+    return OscPublisher::create(settings, storages, error);
+}
+
+// Sends that failed and changes the queue could not take: a line for the
+// view, and for the log when there is no view, once they grow.
+class OscTrouble {
+public:
+    explicit OscTrouble(const OscPublisher* publisher) : publisher_(publisher) {}
+    std::vector<std::string> lines(bool logged, std::chrono::steady_clock::time_point now) {
+        if (publisher_ == nullptr) return {};
+        const std::uint64_t failures = publisher_->sendFailures(), drops = publisher_->queueDrops();
+        if (failures == 0 && drops == 0) return {};
+        std::string line = "OSC: " + std::to_string(failures) + " sends failed, " + std::to_string(drops) +
+                           " changes dropped (queue full)";
+        const std::string last = publisher_->lastFailure();
+        if (!last.empty()) line += "; last: " + last;
+        if (logged && failures + drops != reported_ && now - lastReport_ >= std::chrono::seconds(10)) {
+            hostMessage(line);
+            reported_ = failures + drops;
+            lastReport_ = now;
+        }
+        return {line};
+    }
+
+private:
+    const OscPublisher* publisher_;
+    std::uint64_t reported_ = 0;
+    std::chrono::steady_clock::time_point lastReport_{};
+};
 
 // Until a stop signal, the end of --duration or of the demo's script, or
 // standard output going away; the exit status so far.
 int runUntilStopped(const HostOptions& options, const sigset_t& signals, ChildProgram& sim, Screen& screen,
-                    const Outputs& out, const SharedStorages& storages) {
+                    const Outputs& out, const SharedStorages& storages, const OscPublisher* publisher) {
     LockWatch locks(storages);
+    OscTrouble osc(publisher);
+    const bool logged = out.view != HostOptions::View::live && out.view != HostOptions::View::plain;
     using Clock = std::chrono::steady_clock;
     const Clock::time_point started = Clock::now();
     const auto until = started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
@@ -265,7 +314,10 @@ int runUntilStopped(const HostOptions& options, const sigset_t& signals, ChildPr
         if (options.config.empty() && options.port.empty() && sim.finished()) return 0;
         int failure = out.json != nullptr ? out.json->failure() : screen.failure();
         if (failure != 0) return outputStatus(failure);
-        screen.setWarnings(locks.warnings(Clock::now()));
+        const auto now = Clock::now();
+        std::vector<std::string> warnings = locks.warnings(now);
+        for (std::string& line : osc.lines(logged, now)) warnings.push_back(std::move(line));
+        screen.setWarnings(std::move(warnings));
         screen.tick();
     }
 }
@@ -312,6 +364,13 @@ int runHost(const HostOptions& options) {
 
     if (!portsUsable(config, options)) return 2;
 
+    error.clear();
+    std::unique_ptr<OscPublisher> publisher = makePublisher(options, config, *storages, error);
+    if (!publisher && !error.empty()) {
+        hostMessage(error);
+        return 2;
+    }
+
     Outputs out;
     if (!options.log.empty()) {
         out.logFile = ::open(options.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
@@ -322,21 +381,30 @@ int runHost(const HostOptions& options) {
     }
     routeOutputs(options.view, config, out);
 
+    // The network gets every change too, from a thread of its own.
+    ChangeFanOut listeners;
+    listeners.add(*out.target);
+    if (publisher) {
+        listeners.add(*publisher);
+        publisher->start();
+    }
+
     std::int32_t runFlag = 1;
     std::vector<std::unique_ptr<DeviceRunner>> runners;
     const int realtime = options.realtime >= 0 ? options.realtime : config.realtime;
     for (const DeviceConfig& d : config.devices) {
         PluginLibrary& library = *libraries[resolveLibrary(d.library, config.fileName, builtIn)];
-        runners.emplace_back(new DeviceRunner(d, library, *storages, config.logger, *out.target, &runFlag));
+        runners.emplace_back(new DeviceRunner(d, library, *storages, config.logger, listeners, &runFlag));
         runners.back()->setRealtime(realtime);
     }
     const bool devicesStarted = connectAll(runners, config, options.keepGoing);
     int status = devicesStarted ? 0 : 1;
-    Screen screen(out.view, out.dataFd, out.model, out.capture.get(), screenTitle(runners.size(), *storages), runners);
+    Screen screen(out.view, out.dataFd, out.model, out.capture.get(),
+                  screenTitle(runners.size(), *storages, publisher.get()), runners);
     std::vector<std::string> stuck;
     if (devicesStarted) {
         for (auto& r : runners) r->start();
-        status = runUntilStopped(options, signals, sim, screen, out, *storages);
+        status = runUntilStopped(options, signals, sim, screen, out, *storages, publisher.get());
         stuck = stopAll(runners, runFlag);
     } else {
         __atomic_store_n(&runFlag, 0, __ATOMIC_RELAXED);
@@ -357,6 +425,11 @@ int runHost(const HostOptions& options) {
     if (devicesStarted) screen.finish();
     std::string line = "quorlix-host: " + summary(runners) + "\n";
     runners.clear();
+    if (publisher) {
+        // What was queued goes out before the host says how it went.
+        publisher->stop();
+        line += "quorlix-host: " + publisher->status() + "\n";
+    }
     sim.terminate();
     if (out.capture) out.capture->stop();
     storages.reset();

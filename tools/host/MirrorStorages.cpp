@@ -7,9 +7,6 @@ namespace host {
 
 namespace {
 
-// Which entries' devices lost their line.
-std::uint32_t& lostMask(quorlix_shm_storage& storage) { return storage.reserved; }
-
 class Locked {
 public:
     explicit Locked(quorlix_shm_storage& storage) : mutex_(&storage.lock.mutex) {
@@ -45,9 +42,9 @@ MirrorStorages::Result MirrorStorages::write(ChangeEvent::Kind kind, std::uint32
     const bool claimed = storage.count >= entry;
     const bool sameOwner = std::memcmp(storage.owner[entry - 1], owner, sizeof owner) == 0;
     const std::uint32_t bit = 1u << (entry - 1);
-    const bool sameMark = ((lostMask(storage) & bit) != 0) == lost;
+    const bool sameMark = ((storage.lost & bit) != 0) == lost;
     if (claimed && sameOwner && sameMark && std::memcmp(record, bytes, size) == 0) return Result::unchanged;
-    lostMask(storage) = lost ? lostMask(storage) | bit : lostMask(storage) & ~bit;
+    storage.lost = lost ? storage.lost | bit : storage.lost & ~bit;
     std::memcpy(record, bytes, size);
     std::memcpy(storage.owner[entry - 1], owner, sizeof owner);
     storage.count = std::max(storage.count, entry);
@@ -76,10 +73,10 @@ bool MirrorStorages::setStale(bool stale) {
     // Under both locks, so that a reader sees it together with the records.
     Locked con(shm.controllers);
     Locked tra(shm.trackers);
-    __atomic_store_n(&shm.reserved, stale ? 1u : 0u, __ATOMIC_RELEASE);
+    __atomic_store_n(&shm.stale, stale ? 1u : 0u, __ATOMIC_RELEASE);
     return con.held() && tra.held();
 }
 
-bool MirrorStorages::stale() const { return __atomic_load_n(&storages_.region().reserved, __ATOMIC_ACQUIRE) != 0; }
+bool MirrorStorages::stale() const { return __atomic_load_n(&storages_.region().stale, __ATOMIC_ACQUIRE) != 0; }
 
 }  // namespace host

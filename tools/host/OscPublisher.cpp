@@ -6,9 +6,6 @@ namespace host {
 
 namespace {
 
-// Which entries' devices lost their line.
-std::uint32_t lostMask(const quorlix_shm_storage& storage) { return storage.reserved; }
-
 // Copies a storage's entries in use, their owners, records and lost marks
 // under its lock; the count, or 0 when the lock was not free.
 template <typename Record>
@@ -16,7 +13,7 @@ std::uint32_t snapshot(quorlix_shm_storage& storage, const Record* records, Chan
                        std::vector<PublishedRecord>& out, std::uint32_t& lost) {
     if (quorlix_shm_lock(&storage.lock.mutex) != 0) return 0;
     const std::uint32_t count = storage.count < QUORLIX_SHM_ENTRIES ? storage.count : QUORLIX_SHM_ENTRIES;
-    lost = lostMask(storage);
+    lost = storage.lost;
     for (std::uint32_t n = 1; n <= count; ++n) {
         PublishedRecord r;
         r.kind = kind;
@@ -42,8 +39,11 @@ std::unique_ptr<OscPublisher> OscPublisher::create(const OscSettings& settings, 
         return nullptr;
     }
     std::unique_ptr<OscPublisher> publisher(new OscPublisher(storages));
-    for (const std::string& url : settings.urls) {
-        if (!publisher->targets_.add(url, settings.ttl, error)) return nullptr;
+    for (const OscSettings::Receiver& r : settings.receivers) {
+        if (!publisher->targets_.add(r.url, settings.ttl, error)) {
+            error = r.origin + " " + error;
+            return nullptr;
+        }
     }
     return publisher;
 }

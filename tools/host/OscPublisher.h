@@ -16,8 +16,12 @@
 namespace host {
 
 struct OscSettings {
-    std::vector<std::string> urls;  // liblo URLs: osc.udp://HOST:PORT/
-    int ttl = 0;                    // multicast hops; 0: the system's (1)
+    struct Receiver {
+        std::string url;                // a liblo URL: osc.udp://HOST:PORT/
+        std::string origin = "--osc";   // where it was given, for messages
+    };
+    std::vector<Receiver> receivers;
+    int ttl = 0;                        // multicast hops; 0: the system's (1)
 };
 
 // Publishes every change over OSC from a thread of its own, and once a second

@@ -11,7 +11,7 @@ OscTargets::~OscTargets() {
 bool OscTargets::add(const std::string& url, int ttl, std::string& error) {
     const std::string example = " (for example osc.udp://render1:7770/ or osc.udp://239.255.42.1:7770/)";
     if (url.compare(0, 10, "osc.udp://") != 0) {
-        error = "--osc " + url + ": not an OSC URL over UDP" + example;
+        error = url + ": not an OSC URL over UDP" + example;
         return false;
     }
     lo_address address = lo_address_new_from_url(url.c_str());
@@ -20,7 +20,7 @@ bool OscTargets::add(const std::string& url, int ttl, std::string& error) {
     if (address == nullptr || hostName == nullptr || *hostName == '\0' || port == nullptr || *port == '\0' ||
         std::strcmp(port, "0") == 0) {
         if (address != nullptr) lo_address_free(address);
-        error = "--osc " + url + ": needs a host and a port" + example;
+        error = url + ": needs a host and a port" + example;
         return false;
     }
     if (ttl > 0) lo_address_set_ttl(address, ttl);

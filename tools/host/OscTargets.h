@@ -20,7 +20,7 @@ public:
     OscTargets(const OscTargets&) = delete;
     OscTargets& operator=(const OscTargets&) = delete;
 
-    // False with `error` naming the URL when it is not an osc.udp URL with a
+    // False with `error` ("URL: what is wrong") when it is not an osc.udp URL with a
     // host and a port. `ttl` (1..255) is for multicast groups; 0 keeps the
     // system's (1: the local network).
     bool add(const std::string& url, int ttl, std::string& error);

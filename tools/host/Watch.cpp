@@ -30,6 +30,7 @@ struct Seen {
     std::uint32_t changes[QUORLIX_SHM_ENTRIES] = {};
     char owner[QUORLIX_SHM_ENTRIES][QUORLIX_SHM_OWNER_SIZE] = {};
     bool running = true;
+    bool stale = false;  // a mirror whose sender is silent
 };
 
 // False when the storage's lock was not free within the bound.
@@ -42,6 +43,7 @@ bool look(quorlix_shm& shm, quorlix_shm_storage& storage, Seen& seen, void* reco
     std::memcpy(seen.owner, storage.owner, sizeof seen.owner);
     std::memcpy(records, source, recordSize * QUORLIX_SHM_ENTRIES);
     seen.running = shm.running != 0;
+    seen.stale = shm.stale != 0;
     quorlix_shm_unlock(&storage.lock.mutex);
     return true;
 }
@@ -143,6 +145,13 @@ int runWatch(const WatchOptions& options, const std::atomic<bool>& stop) {
             if (seenTra.changes[n - 1] == 0 && !options.once) continue;
             std::string owner = ownerOf(seenTra, n);
             say(options.json ? trackerJson(owner, n, tra[n - 1]) : plainTracker(owner, n, tra[n - 1]));
+        }
+        // Only a render node's mirror goes stale: said when it starts and ends.
+        if (conSeen && (first ? seenCon.stale : seenCon.stale != lastCon.stale)) {
+            std::fputs(seenCon.stale ? "quorlix-host watch: stale: the mirror hears nothing from its sender; "
+                                       "these records may be old\n"
+                                     : "quorlix-host watch: the mirror is current again\n",
+                       stderr);
         }
         lastCon = seenCon;
         lastTra = seenTra;

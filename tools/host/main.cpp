@@ -38,5 +38,10 @@ int main(int argc, char** argv) {
         for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(signal, onStop);
         return host::runWatch(options.watch, gStop);
     }
+    if (options.mode == host::HostOptions::Mode::mirror) {
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(signal, onStop);
+        std::signal(SIGPIPE, SIG_IGN);
+        return host::runMirror(options.mirror, gStop);
+    }
     return host::runHost(options);
 }

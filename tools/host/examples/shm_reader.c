@@ -36,7 +36,10 @@ int main(int argc, char** argv) {
     memcpy(con, shm->con, sizeof con);
     memcpy(owner, shm->controllers.owner, sizeof owner);
     for (uint32_t n = 1; n <= QUORLIX_SHM_ENTRIES; ++n) lost[n - 1] = quorlix_shm_entry_lost(&shm->controllers, n);
+    /* Only a render node's mirror sets it: its sender has gone quiet. */
+    int stale = shm->stale != 0;
     quorlix_shm_unlock(&shm->controllers.lock.mutex);
+    if (stale) fprintf(stderr, "%s: the mirror hears nothing from its sender; these records may be old\n", argv[1]);
 
     for (uint32_t n = 1; n <= count; ++n) {
         const struct quorlix_con_data* c = &con[n - 1];

@@ -50,7 +50,7 @@ extern "C" {
 #endif
 
 #define QUORLIX_SHM_MAGIC 0x51524C58u /* "QRLX" */
-#define QUORLIX_SHM_VERSION 2u
+#define QUORLIX_SHM_VERSION 3u
 #define QUORLIX_SHM_ENTRIES 32
 #define QUORLIX_SHM_OWNER_SIZE 32
 #define QUORLIX_SHM_LOCK_TIMEOUT_MS 1000
@@ -108,7 +108,10 @@ struct quorlix_shm {
        /proc/PID/stat): tells the host from a later process with its pid. */
     uint32_t host_start_low;
     uint32_t host_start_high;
-    uint32_t reserved;
+    /* 0 on a publishing host. On a render node's mirror (quorlix-host mirror)
+       1 while its records may be out of date: before the first keyframe and
+       after 3 s without a datagram from its sender (read it under a lock). */
+    uint32_t stale;
     struct quorlix_shm_storage trackers;
     struct quorlix_shm_storage controllers;
     struct quorlix_tra_data tra[QUORLIX_SHM_ENTRIES];
