@@ -19,6 +19,8 @@ namespace {
 using namespace std::chrono_literals;
 
 const std::string kHost = QUORLIX_HOST_PATH;
+// The tracker emulated from the valuators, as in the demo.
+const std::string kTracker = "emulatetracker 1 [0,0,0,0,0,0] 1 2 0 0 0 0 6\n";
 const std::string kSim = QUORLIX_SIM_PATH;
 
 std::chrono::milliseconds limit(std::chrono::milliseconds native) { return underEmulator() ? native * 4 : native; }
@@ -51,7 +53,7 @@ TEST(HostOsc, OscdumpFollowsAScriptedPressReleaseAndRamp) {
     ChildProcess dump({"oscdump", "-L", std::to_string(port)});
     ChildProcess sim(simCommand(dir, "press 1; wait 200ms; release; wait 200ms; hold 10 for 450ms; wait 900ms"));
     ASSERT_TRUE(sim.waitForLines(1, limit(5s))) << sim.errorText();
-    const std::string config = dir.file("wand.conf", wandConfig(dir.path() + "/wand", "valrate 0.25\n"));
+    const std::string config = dir.file("wand.conf", wandConfig(dir.path() + "/wand", "valrate 0.25\n" + kTracker));
     ChildProcess host({kHost, config, "--json", "--osc", udpUrl(port)});
     ASSERT_TRUE(dump.waitForOutput(
         [](const std::vector<std::string>& lines) {
@@ -74,6 +76,25 @@ TEST(HostOsc, OscdumpFollowsAScriptedPressReleaseAndRamp) {
         << dump.outputText();
     EXPECT_TRUE(std::find(valuators.begin(), valuators.end(), "1.000000 0.000000") != valuators.end())
         << dump.outputText();
+    // x in feet moves while valuator 1 is up; the angles stay.
+    std::vector<std::string> poses = valuesAt(dump.lines(), "/quorlix/tracker/pose");
+    ASSERT_GE(poses.size(), 2u) << dump.outputText();
+    EXPECT_GT(std::stod(poses.back()), 0.0) << poses.back();
+    EXPECT_NE(poses.back().find(" 0.000000 0.000000 0.000000 0.000000 0.000000"), std::string::npos) << poses.back();
+
+    // Each bundle opens with the record as stored for mirrors, 184 or 56
+    // bytes, numbered in the order sent.
+    std::regex record("[0-9a-f]{8}\\.[0-9a-f]{8} /quorlix/(controller|tracker) siibi \"wand\" 1 ([0-9]+) "
+                      "\\[([0-9]+) byte blob\\] 0");
+    long previous = -1;
+    for (const std::string& line : dump.lines()) {
+        std::smatch m;
+        if (!std::regex_match(line, m, record)) continue;
+        EXPECT_EQ(m[3].str(), m[1].str() == "controller" ? "184" : "56") << line;
+        EXPECT_GT(std::stol(m[2].str()), previous) << line;
+        previous = std::stol(m[2].str());
+    }
+    EXPECT_GT(previous, 5);
 
     // The press's bundle carries the press record's own time stamp.
     std::smatch json, tag;
@@ -134,17 +155,70 @@ TEST(HostOsc, AMirrorServesWatchAndTheReaderAsTheMasterDoes) {
     std::this_thread::sleep_for(200ms);
     EXPECT_EQ(once({kHost, "watch", "--shm", node, "--once", "--json"}), onMaster);
 
-    // The master goes away: after 3 s of silence the node's storages are stale.
+    // The master goes away: after 3 s of silence the node's storages are
+    // stale, and the records stay; a master that is back makes them current.
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(limit(3s)), 0);
     EXPECT_TRUE(mirror.waitForErrorText("the storages are marked stale", limit(5s))) << mirror.errorText();
-    EXPECT_NE(once({kHost, "watch", "--shm", node, "--once"}).find("stale"), std::string::npos);
+    const std::string stale = once({kHost, "watch", "--shm", node, "--once", "--json"});
+    EXPECT_NE(stale.find("stale: the mirror hears nothing from its sender"), std::string::npos) << stale;
+    EXPECT_NE(stale.find(onMaster), std::string::npos) << stale;
+    ChildProcess again({kHost, config, "--no-view"});
+    EXPECT_TRUE(eventually(
+        [&] {
+            const std::string text = mirror.errorText();
+            return text.find("the storages are current", text.find("marked stale")) != std::string::npos;
+        },
+        static_cast<int>(limit(5000ms).count())))
+        << mirror.errorText();
 
     mirror.signal(SIGTERM);
     EXPECT_EQ(mirror.wait(limit(3s)), 0);
-    EXPECT_TRUE(std::regex_search(mirror.errorText(), std::regex("mirror: stale, [0-9]+ records \\([0-9]+ written\\), "
+    EXPECT_TRUE(std::regex_search(mirror.errorText(), std::regex("mirror: current, [0-9]+ records \\([0-9]+ written\\), "
                                                                  "[0-9]+ keyframes, 0 lost, 1 bad, 0 from others")))
         << mirror.errorText();
+}
+
+TEST(HostOsc, AMulticastGroupReachesEveryMirrorInIt) {
+    TempDir dir;
+    const std::string group = "osc.udp://239.255.42.99:" + std::to_string(freeUdpPort()) + "/";
+    // Whether this machine delivers a group's datagrams to its own members at all.
+    {
+        lo_server probe = lo_server_new_from_url(group.c_str(), nullptr);
+        bool delivered = false;
+        if (probe != nullptr) {
+            lo_server_add_method(probe, nullptr, nullptr,
+                                 [](const char*, const char*, lo_arg**, int, lo_message, void* seen) {
+                                     *static_cast<bool*>(seen) = true;
+                                     return 0;
+                                 },
+                                 &delivered);
+            lo_address to = lo_address_new_from_url(group.c_str());
+            lo_send(to, "/probe", "i", 1);
+            lo_address_free(to);
+            for (int i = 0; i < 10 && !delivered; ++i) lo_server_recv_noblock(probe, 50);
+            lo_server_free(probe);
+        }
+        if (!delivered)
+            GTEST_SKIP() << "this machine does not deliver multicast to members of a group on it (no multicast "
+                            "route or interface)";
+    }
+    const std::string node1 = "quorlix-osc-group1-" + std::to_string(getpid());
+    const std::string node2 = "quorlix-osc-group2-" + std::to_string(getpid());
+    ChildProcess mirror1({kHost, "mirror", "--listen", group, "--shm", node1});
+    ChildProcess mirror2({kHost, "mirror", "--listen", group, "--shm", node2});
+    ASSERT_TRUE(mirror1.waitForErrorText("listening on", limit(5s))) << mirror1.errorText();
+    ASSERT_TRUE(mirror2.waitForErrorText("listening on", limit(5s))) << mirror2.errorText();
+    ChildProcess sim(simCommand(dir, "press 4; wait 2s"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
+    ChildProcess host({kHost, dir.file("wand.conf", wandConfig(dir.path() + "/wand")), "--no-view", "--osc", group,
+                       "--osc-ttl", "1"});
+    EXPECT_TRUE(mirror1.waitForErrorText("the storages are current", limit(5s))) << mirror1.errorText();
+    EXPECT_TRUE(mirror2.waitForErrorText("the storages are current", limit(5s))) << mirror2.errorText();
+    ChildProcess watch({kHost, "watch", "--shm", node2, "--json"});
+    EXPECT_TRUE(watch.waitForLine([](const std::string& l) { return l.find("\"buttons\":[0,0,0,1,0") != std::string::npos; },
+                                  limit(5s)))
+        << watch.outputText() << watch.errorText();
 }
 
 TEST(HostOsc, ThePythonExamplePrintsTheWand) {
