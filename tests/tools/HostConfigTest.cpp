@@ -80,6 +80,9 @@ TEST(HostConfigReader, BadLinesAreRefusedWithFileAndLine) {
     EXPECT_EQ(errorOf("shm-group a b\n"), "wand.conf:1: shm-group needs one group name, not \"a b\"");
     EXPECT_EQ(errorOf("osc\n"), "wand.conf:1: osc needs one URL, e.g. osc osc.udp://render1:7770/");
     EXPECT_EQ(errorOf("osc-ttl 0\n"), "wand.conf:1: osc-ttl needs a number of hops from 1 to 255, not \"0\"");
+    EXPECT_EQ(errorOf("osc osc.udp://render1/\n"),
+              "wand.conf:1: osc osc.udp://render1/: needs a host and a port (1 to 65535) (for example osc.udp://render1:7770/ or "
+              "osc.udp://239.255.42.1:7770/)");
     EXPECT_EQ(errorOf("debuglevel 1x\n"), "wand.conf:1: debuglevel needs a whole number, not \"1x\"");
     EXPECT_EQ(errorOf("debuglevel 99999999999\n"), "wand.conf:1: debuglevel needs a whole number, not \"99999999999\"");
     EXPECT_EQ(errorOf("debugthreshold 1 2\n"), "wand.conf:1: debugthreshold needs a whole number, not \"1 2\"");

@@ -123,8 +123,15 @@ TEST(OscMirror, WithFromOnlyThatHostIsHeard) {
     host::MirrorStorages none(*host::SharedStorages::create("", host::LoggerSettings{}, error));
     EXPECT_FALSE(host::OscMirror::create("7770", "no-such-host.invalid", none, nullptr, error));
     EXPECT_NE(error.find("--from no-such-host.invalid: "), std::string::npos) << error;
-    EXPECT_FALSE(host::OscMirror::create("osc.tcp://:7770/", "", none, nullptr, error));
-    EXPECT_NE(error.find("--listen osc.tcp://:7770/: not a port or an OSC URL over UDP"), std::string::npos) << error;
+    const std::pair<const char*, const char*> unusable[] = {
+        {"osc.tcp://:7770/", "--listen osc.tcp://:7770/: not a port or an OSC URL over UDP"},
+        {"99999", "--listen 99999: needs a port from 1 to 65535"},
+        {"osc.udp://239.255.42.1/", "--listen osc.udp://239.255.42.1/: needs a port from 1 to 65535"},
+    };
+    for (const auto& u : unusable) {
+        EXPECT_FALSE(host::OscMirror::create(u.first, "", none, nullptr, error)) << u.first;
+        EXPECT_NE(error.find(u.second), std::string::npos) << error;
+    }
 }
 
 TEST(OscMirror, SequenceGapsCountLostDatagrams) {

@@ -20,7 +20,8 @@ TEST(OscPublish, UnusableTargetsAreRefusedAndFailedSendsCounted) {
     } refused[] = {
         {"render1:7770", 0, "--osc render1:7770: not an OSC URL over UDP"},
         {"osc.tcp://render1:7770/", 0, "not an OSC URL over UDP"},
-        {"osc.udp://render1/", 0, "--osc osc.udp://render1/: needs a host and a port"},
+        {"osc.udp://render1/", 0, "--osc osc.udp://render1/: needs a host and a port (1 to 65535)"},
+        {"osc.udp://render1:99999/", 0, "needs a host and a port (1 to 65535)"},
         {"osc.udp://239.255.42.1:7770/", 256, "--osc-ttl 256: a multicast TTL is 1 to 255"},
     };
     for (const auto& c : refused) {

@@ -1,5 +1,6 @@
 #include "ConfigReader.h"
 
+#include "OscTargets.h"
 #include "RealtimeThread.h"
 #include "VisibleText.h"
 
@@ -169,6 +170,8 @@ private:
         }
         if (keyword == "osc") {
             if (w.size() != 2) return fail("osc needs one URL, e.g. osc osc.udp://render1:7770/");
+            const std::string problem = OscTargets::check(w[1]);
+            if (!problem.empty()) return fail("osc " + problem);
             config_.osc.push_back({number_, w[1]});
             return true;
         }

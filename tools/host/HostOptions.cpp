@@ -1,5 +1,6 @@
 #include "HostOptions.h"
 
+#include "OscTargets.h"
 #include "RealtimeThread.h"
 #include "SharedStorages.h"
 #include "VisibleText.h"
@@ -35,10 +36,11 @@ const char* const kHostUsage =
     "  --shm-group GROUP\n"
     "                    with --shm: the object belongs to GROUP with mode 0660, so that\n"
     "                    GROUP's members can read it (default: mode 0600, this user only)\n"
-    "  --osc URL         also send every change over OSC (UDP) to URL, e.g.\n"
-    "                    osc.udp://render1:7770/ or a multicast group osc.udp://239.255.42.1:7770/;\n"
-    "                    repeat for more receivers (see docs/osc.md)\n"
-    "  --osc-ttl N       hops (1 to 255) a multicast datagram may take (default 1: this network)\n"
+    "  --osc URL         also send every change over OSC (UDP) to URL, osc.udp://HOST:PORT/,\n"
+    "                    or to a multicast group such as osc.udp://239.255.42.1:7770/; repeat\n"
+    "                    it for more receivers; replaces CONFIG's osc lines (see docs/osc.md)\n"
+    "  --osc-ttl N       routers (1 to 255) a multicast datagram may cross (default 1: this\n"
+    "                    network only)\n"
     "  --keep-going      run on when a device's init fails, trying it again from time to time\n"
     "  --duration SECS   stop after this many seconds\n"
     "  --debug LEVEL     debug level of the devices' logger (overrides the configuration)\n"
@@ -87,7 +89,8 @@ const char* const kHostUsage =
     "Exit status 1: a device's init failed (without --keep-going), the storages could not be\n"
     "created, or a device did not stop; 2: bad command line or configuration (a port that\n"
     "is not a terminal included).\n"
-    "watch exits with status 1 when the host is gone without stopping.\n";
+    "watch exits with status 1 when the host is gone without stopping. mirror exits with\n"
+    "status 1 when its shared memory cannot be created, 2 when it cannot listen there.\n";
 
 namespace {
 
@@ -192,6 +195,11 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             }
         } else if (arg == "--osc") {
             if (!takeValue()) return false;
+            const std::string problem = OscTargets::check(value);
+            if (!problem.empty()) {
+                error = "--osc " + visibleText(problem);
+                return false;
+            }
             options.osc.push_back(value);
         } else if (arg == "--osc-ttl") {
             if (!takeValue()) return false;

@@ -4,11 +4,14 @@
 #include "quorlix/shm.h"
 
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include <netdb.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 namespace host {
 
@@ -54,6 +57,23 @@ std::int32_t intArg(lo_arg* arg) {
     return value;
 }
 
+// liblo says "cannot find free port" whatever kept it from a port; the
+// system tells why.
+std::string whyNotBound(const std::string& port) {
+    const int number = std::atoi(port.c_str());
+    if (number <= 0 || number > 65535) return "";
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(number));
+    const bool bound = bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const int error = errno;
+    close(fd);
+    if (bound) return "";
+    return error == EADDRINUSE ? "port " + port + " is in use (another mirror, or another program, listens there)"
+                               : "port " + port + ": " + std::strerror(error);
+}
+
 bool allDigits(const std::string& text) {
     if (text.empty()) return false;
     for (char c : text)
@@ -74,6 +94,15 @@ std::unique_ptr<OscMirror> OscMirror::create(const std::string& listen, const st
     }
     const std::string example = " (a port such as 7770, or osc.udp://:7770/, or a multicast group "
                                 "osc.udp://239.255.42.1:7770/)";
+    // liblo takes a port out of range for "any port"; a mirror must be where its host sends.
+    char* urlPort = allDigits(listen) ? nullptr : lo_url_get_port(listen.c_str());
+    const std::string port = urlPort != nullptr ? urlPort : listen;
+    std::free(urlPort);
+    if ((allDigits(listen) || listen.compare(0, 10, "osc.udp://") == 0) &&
+        (!allDigits(port) || port.size() > 5 || std::atoi(port.c_str()) < 1 || std::atoi(port.c_str()) > 65535)) {
+        error = "--listen " + listen + ": needs a port from 1 to 65535" + example;
+        return nullptr;
+    }
     std::string why;
     creationError = &why;
     if (allDigits(listen)) {
@@ -87,7 +116,9 @@ std::unique_ptr<OscMirror> OscMirror::create(const std::string& listen, const st
     }
     creationError = nullptr;
     if (mirror->server_ == nullptr) {
-        error = "--listen " + listen + ": " + (why.empty() ? "cannot listen there" : why) + example;
+        const std::string system = whyNotBound(port);
+        error = "--listen " + listen + ": " +
+                (!system.empty() ? system : (why.empty() ? "cannot listen there" : why) + example);
         return nullptr;
     }
     // Bundles are written when they arrive, whatever their time tag says: the
