@@ -381,13 +381,14 @@ int runHost(const HostOptions& options) {
     }
     routeOutputs(options.view, config, out);
 
-    // The network gets every change too, from a thread of its own.
+    // The network gets every change too, from a thread of its own; first,
+    // because handing a change over costs less than showing it.
     ChangeFanOut listeners;
-    listeners.add(*out.target);
     if (publisher) {
         listeners.add(*publisher);
         publisher->start();
     }
+    listeners.add(*out.target);
 
     std::int32_t runFlag = 1;
     std::vector<std::unique_ptr<DeviceRunner>> runners;
