@@ -152,7 +152,8 @@ TEST(HostOsc, AMirrorServesWatchAndTheReaderAsTheMasterDoes) {
 
     // A record of the wrong size is dropped; the last good one stays.
     sendRecord(port, 183);
-    std::this_thread::sleep_for(200ms);
+    EXPECT_TRUE(mirror.waitForErrorText("datagrams dropped so far: 1 bad, 0 from hosts other than localhost", limit(2s)))
+        << mirror.errorText();
     EXPECT_EQ(once({kHost, "watch", "--shm", node, "--once", "--json"}), onMaster);
 
     // The master goes away: after 3 s of silence the node's storages are

@@ -158,6 +158,15 @@ void OscMirror::poll(int timeoutMs) {
     if (lost != lostBefore)
         note_(std::to_string(lost - lostBefore) + " datagrams from " + sender_ + " lost (" + std::to_string(lost) +
               " in all)");
+    // Refused datagrams are said at most every 10 s: a flood must not flood the log.
+    const std::uint64_t refused = counts_.bad.load() + counts_.foreign.load();
+    const auto now = std::chrono::steady_clock::now();
+    if (refused != refusedNoted_ && (refusedNoted_ == 0 || now - refusedNotedAt_ >= std::chrono::seconds(10))) {
+        note_("datagrams dropped so far: " + std::to_string(counts_.bad.load()) + " bad" +
+              (from_.empty() ? "" : ", " + std::to_string(counts_.foreign.load()) + " from hosts other than " + fromName_));
+        refusedNoted_ = refused;
+        refusedNotedAt_ = now;
+    }
     if (everHeard_ && !storages_.stale() &&
         std::chrono::steady_clock::now() - lastHeard_ >= kSilenceBeforeStale) {
         storages_.setStale(true);

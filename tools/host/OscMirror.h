@@ -75,6 +75,8 @@ private:
     MirrorCounts counts_;
     std::chrono::steady_clock::time_point lastHeard_;
     bool everHeard_ = false;
+    std::uint64_t refusedNoted_ = 0;
+    std::chrono::steady_clock::time_point refusedNotedAt_{};
 };
 
 }  // namespace host
