@@ -220,6 +220,11 @@ TEST(HostOsc, AMulticastGroupReachesEveryMirrorInIt) {
     EXPECT_TRUE(watch.waitForLine([](const std::string& l) { return l.find("\"buttons\":[0,0,0,1,0") != std::string::npos; },
                                   limit(5s)))
         << watch.outputText() << watch.errorText();
+    // Stopped, not killed, so that each takes its shared memory away.
+    for (ChildProcess* p : {&host, &mirror1, &mirror2}) {
+        p->signal(SIGTERM);
+        EXPECT_EQ(p->wait(limit(3s)), 0) << p->errorText();
+    }
 }
 
 TEST(HostOsc, ThePythonExamplePrintsTheWand) {
