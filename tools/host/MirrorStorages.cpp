@@ -1,30 +1,11 @@
 #include "MirrorStorages.h"
 
+#include "StorageLock.h"
+
 #include <algorithm>
 #include <cstring>
 
 namespace host {
-
-namespace {
-
-class Locked {
-public:
-    explicit Locked(quorlix_shm_storage& storage) : mutex_(&storage.lock.mutex) {
-        held_ = quorlix_shm_lock(mutex_) == 0;
-    }
-    ~Locked() {
-        if (held_) quorlix_shm_unlock(mutex_);
-    }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-    bool held() const { return held_; }
-
-private:
-    pthread_mutex_t* mutex_;
-    bool held_ = false;
-};
-
-}  // namespace
 
 MirrorStorages::Result MirrorStorages::write(ChangeEvent::Kind kind, std::uint32_t entry, const std::string& device,
                                              const void* bytes, bool lost) {
@@ -37,7 +18,7 @@ MirrorStorages::Result MirrorStorages::write(ChangeEvent::Kind kind, std::uint32
     char owner[QUORLIX_SHM_OWNER_SIZE] = {};
     std::strncpy(owner, device.c_str(), sizeof owner - 1);
 
-    Locked lock(storage);
+    StorageLock lock(storage);
     if (!lock.held()) return Result::busy;
     const bool claimed = storage.count >= entry;
     const bool sameOwner = std::memcmp(storage.owner[entry - 1], owner, sizeof owner) == 0;
@@ -58,7 +39,7 @@ bool MirrorStorages::raiseCounts(std::uint32_t controllers, std::uint32_t tracke
                                                                       {&shm.trackers, trackers}};
     bool all = true;
     for (const auto& raise : raises) {
-        Locked lock(*raise.first);
+        StorageLock lock(*raise.first);
         if (!lock.held()) {
             all = false;
             continue;
@@ -71,8 +52,8 @@ bool MirrorStorages::raiseCounts(std::uint32_t controllers, std::uint32_t tracke
 bool MirrorStorages::setStale(bool stale) {
     quorlix_shm& shm = storages_.region();
     // Under both locks, so that a reader sees it together with the records.
-    Locked con(shm.controllers);
-    Locked tra(shm.trackers);
+    StorageLock con(shm.controllers);
+    StorageLock tra(shm.trackers);
     __atomic_store_n(&shm.stale, stale ? 1u : 0u, __ATOMIC_RELEASE);
     return con.held() && tra.held();
 }

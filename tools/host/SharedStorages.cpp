@@ -2,6 +2,7 @@
 
 #include "LockHolder.h"
 #include "ProcessInfo.h"
+#include "StorageLock.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -39,24 +40,6 @@ static_assert(sizeof(quorlix_shm_mutex) == 64 && offsetof(quorlix_shm, trackers)
 namespace {
 
 std::string systemText(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-class Locked {
-public:
-    explicit Locked(quorlix_shm_storage& storage, unsigned timeoutMs = QUORLIX_SHM_LOCK_TIMEOUT_MS)
-        : mutex_(&storage.lock.mutex) {
-        held_ = quorlix_shm_lock_within(mutex_, timeoutMs) == 0;
-    }
-    ~Locked() {
-        if (held_) quorlix_shm_unlock(mutex_);
-    }
-    Locked(const Locked&) = delete;
-    Locked& operator=(const Locked&) = delete;
-    bool held() const { return held_; }
-
-private:
-    pthread_mutex_t* mutex_;
-    bool held_ = false;
-};
 
 bool makeMutex(pthread_mutex_t& mutex) {
     pthread_mutexattr_t attributes;
@@ -270,8 +253,8 @@ void SharedStorages::release() {
 void SharedStorages::markStopped() {
     // Briefly: a reader stuck with a lock does not keep the host from ending,
     // and the word is written whole either way.
-    Locked tra(region_->trackers, 100);
-    Locked con(region_->controllers, 100);
+    StorageLock tra(region_->trackers, 100);
+    StorageLock con(region_->controllers, 100);
     __atomic_store_n(&region_->running, 0u, __ATOMIC_RELEASE);
 }
 
@@ -291,12 +274,12 @@ std::unique_ptr<DeviceViews> SharedStorages::makeViews(const std::string& owner)
 
 bool SharedStorages::beginClaim(DeviceViews& views) {
     {
-        Locked lock(region_->trackers);
+        StorageLock lock(region_->trackers);
         if (!lock.held()) return false;
         if (!views.placed) views.traOffset = region_->trackers.count;
         views.traCount = views.traOffset;
     }
-    Locked lock(region_->controllers);
+    StorageLock lock(region_->controllers);
     if (!lock.held()) return false;
     if (!views.placed) views.conOffset = region_->controllers.count;
     views.conCount = views.conOffset;
@@ -306,13 +289,13 @@ bool SharedStorages::beginClaim(DeviceViews& views) {
 
 bool SharedStorages::endClaim(DeviceViews& views) {
     {
-        Locked lock(region_->trackers);
+        StorageLock lock(region_->trackers);
         if (!lock.held()) return false;
         std::uint32_t count = std::min<std::uint32_t>(views.traCount, QUORLIX_SHM_ENTRIES);
         setOwner(region_->trackers, views.traOffset, count, views.owner);
         region_->trackers.count = std::max(region_->trackers.count, count);
     }
-    Locked lock(region_->controllers);
+    StorageLock lock(region_->controllers);
     if (!lock.held()) return false;
     std::uint32_t count = std::min<std::uint32_t>(views.conCount, QUORLIX_SHM_ENTRIES);
     setOwner(region_->controllers, views.conOffset, count, views.owner);
@@ -322,7 +305,7 @@ bool SharedStorages::endClaim(DeviceViews& views) {
 
 bool SharedStorages::takeController(std::uint32_t n, quorlix_con_data& out) {
     if (n < 1 || n > QUORLIX_SHM_ENTRIES) return false;
-    Locked lock(region_->controllers);
+    StorageLock lock(region_->controllers);
     if (!lock.held()) return false;
     out = region_->con[n - 1];
     ++region_->controllers.changes[n - 1];
@@ -332,7 +315,7 @@ bool SharedStorages::takeController(std::uint32_t n, quorlix_con_data& out) {
 
 bool SharedStorages::releaseController(std::uint32_t n, std::int64_t nowUs, quorlix_con_data& out) {
     if (n < 1 || n > QUORLIX_SHM_ENTRIES) return false;
-    Locked lock(region_->controllers);
+    StorageLock lock(region_->controllers);
     if (!lock.held()) return false;
     quorlix_con_data& record = region_->con[n - 1];
     std::memset(record.buttons, 0, sizeof record.buttons);
@@ -347,7 +330,7 @@ bool SharedStorages::releaseController(std::uint32_t n, std::int64_t nowUs, quor
 
 bool SharedStorages::takeTracker(std::uint32_t n, quorlix_tra_data& out) {
     if (n < 1 || n > QUORLIX_SHM_ENTRIES) return false;
-    Locked lock(region_->trackers);
+    StorageLock lock(region_->trackers);
     if (!lock.held()) return false;
     out = region_->tra[n - 1];
     ++region_->trackers.changes[n - 1];
