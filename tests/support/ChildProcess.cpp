@@ -171,20 +171,21 @@ int ChildProcess::stop(std::chrono::milliseconds grace) {
     return status_;
 }
 
-std::int64_t ChildProcess::cpuNanoseconds() const {
-    if (pid_ <= 0) return -1;
-    const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
+// The sum over the process's threads of a number each thread's file `name`
+// (in /proc/PID/task/TID) gives through `field`; -1 when none gave one.
+static std::int64_t sumOverThreads(pid_t pid, const char* name, bool (*field)(std::istream&, std::int64_t&)) {
+    if (pid <= 0) return -1;
+    const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
     DIR* dir = ::opendir(tasks.c_str());
     if (dir == nullptr) return -1;
     std::int64_t total = 0;
     bool any = false;
     while (const dirent* task = ::readdir(dir)) {
         if (task->d_name[0] == '.') continue;
-        // First field: time spent on a CPU, in nanoseconds.
-        std::ifstream schedstat(tasks + "/" + task->d_name + "/schedstat");
-        std::int64_t onCpu = 0;
-        if (schedstat >> onCpu) {
-            total += onCpu;
+        std::ifstream file(tasks + "/" + task->d_name + "/" + name);
+        std::int64_t value = 0;
+        if (field(file, value)) {
+            total += value;
             any = true;
         }
     }
@@ -192,27 +193,19 @@ std::int64_t ChildProcess::cpuNanoseconds() const {
     return any ? total : -1;
 }
 
+std::int64_t ChildProcess::cpuNanoseconds() const {
+    // First field: time spent on a CPU, in nanoseconds.
+    return sumOverThreads(pid_, "schedstat", [](std::istream& in, std::int64_t& ns) { return static_cast<bool>(in >> ns); });
+}
+
 std::int64_t ChildProcess::sleeps() const {
-    if (pid_ <= 0) return -1;
-    const std::string tasks = "/proc/" + std::to_string(pid_) + "/task";
-    DIR* dir = ::opendir(tasks.c_str());
-    if (dir == nullptr) return -1;
-    std::int64_t total = 0;
-    bool any = false;
-    while (const dirent* task = ::readdir(dir)) {
-        if (task->d_name[0] == '.') continue;
-        std::ifstream status(tasks + "/" + task->d_name + "/status");
+    return sumOverThreads(pid_, "status", [](std::istream& in, std::int64_t& count) {
         std::string word;
-        std::int64_t count = 0;
-        while (status >> word) {
-            if (word == "voluntary_ctxt_switches:" && status >> count) {
-                total += count;
-                any = true;
-            }
+        while (in >> word) {
+            if (word == "voluntary_ctxt_switches:") return static_cast<bool>(in >> count);
         }
-    }
-    ::closedir(dir);
-    return any ? total : -1;
+        return false;
+    });
 }
 
 void ChildProcess::signal(int number) {
