@@ -14,16 +14,16 @@
 // Prints the figures, and with --markdown FILE writes them as table rows.
 #include "BenchLine.h"
 #include "BusyLoad.h"
-#include "ChildProcess.h"
 #include "FloorReader.h"
+#include "HostRig.h"
 #include "InterleavedProbe.h"
 #include "LatencyFigures.h"
+#include "MonotonicClock.h"
 #include "SharedRecords.h"
+#include "WorkFiles.h"
 
-#include <dirent.h>
 #include <sched.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,35 +75,6 @@ std::string recordText(int pattern) {
     return text;
 }
 
-std::int64_t monotonicNanoseconds() {
-    // steady_clock is CLOCK_MONOTONIC, the clock the simulator stamps with.
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-bool writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path);
-    out << text;
-    return static_cast<bool>(out);
-}
-
-std::vector<std::int64_t> readStamps(const std::string& path) {
-    std::vector<std::int64_t> stamps;
-    std::ifstream in(path);
-    long long ns = 0;
-    while (in >> ns) stamps.push_back(ns);
-    return stamps;
-}
-
-bool waitForPath(const std::string& path, milliseconds timeout) {
-    const auto until = Clock::now() + timeout;
-    struct stat info {};
-    while (Clock::now() < until) {
-        if (::stat(path.c_str(), &info) == 0) return true;
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    return false;
-}
-
 std::string loadAverage() {
     std::ifstream in("/proc/loadavg");
     std::string one, five, fifteen;
@@ -118,82 +89,13 @@ bool scheduleThisThread(int priority) {
     return pthread_setschedparam(pthread_self(), priority > 0 ? SCHED_FIFO : SCHED_OTHER, &p) == 0;
 }
 
-// How the host is started on a line.
-struct HostStart {
-    std::vector<std::string> prefix;  // a program the host runs under (strace)
-    std::vector<std::string> options;  // more options of its own (--realtime)
-};
-
-// One host on a line (a bench line, or quorlix-sim's when a script is given),
-// torn down when it goes.
-class Rig {
-public:
-    Rig(const Settings& settings, const std::string& dir, const std::string& run, const std::string& script,
-        const std::string& port = "", const HostStart& start = {})
-        : link_(port.empty() ? dir + "/" + run + ".line" : port), stamps_(dir + "/" + run + ".stamps"),
-          shmName_("quorlix-bench-" + std::to_string(::getpid()) + "-" + run) {
-        const std::string scriptFile = dir + "/" + run + ".script";
-        const std::string config = dir + "/" + run + ".conf";
-        if (!writeFile(config, "showdate off\nshowtime off\nshowthreadid off\ndevice wand quorlix\nport " + link_ + "\n") ||
-            (port.empty() && !writeFile(scriptFile, script))) {
-            error_ = "cannot write to " + dir;
-            return;
-        }
-        if (port.empty()) {
-            sim_.reset(new ChildProcess({settings.sim, "--script", scriptFile, "--link", link_, "--stamps", stamps_, "-q"},
-                                        dir + "/" + run + ".sim.log"));
-            if (!sim_->started() || !waitForPath(link_, milliseconds(5000))) {
-                error_ = "quorlix-sim did not start (" + settings.sim + ")";
-                return;
-            }
-        }
-        std::vector<std::string> command = start.prefix;
-        command.push_back(settings.host);
-        command.insert(command.end(), start.options.begin(), start.options.end());
-        for (const char* word : {"--no-view", "--shm"}) command.push_back(word);
-        command.push_back(shmName_);
-        command.push_back(config);
-        host_.reset(new ChildProcess(command, dir + "/" + run + ".host.log"));
-        if (!host_->started() || !records_.open(shmName_, milliseconds(10000))) {
-            error_ = "quorlix-host did not start (" + settings.host + "); see " + dir + "/" + run + ".host.log";
-            return;
-        }
-        // The device's first call publishes its record: from then on it is running.
-        const auto until = Clock::now() + milliseconds(10000);
-        while (quorlix_net_u32(records_.controller(1).valuator_count) == 0) {
-            if (Clock::now() > until) {
-                error_ = "the wand published nothing; see " + dir + "/" + run + ".host.log";
-                return;
-            }
-            std::this_thread::sleep_for(milliseconds(5));
-        }
-    }
-
-    // Stopped gently, so the host removes its shared memory.
-    ~Rig() {
-        if (host_) host_->stop();
-        if (sim_) sim_->stop();
-    }
-
-    const std::string& error() const { return error_; }
-    SharedRecords& records() { return records_; }
-    ChildProcess& sim() { return *sim_; }
-    ChildProcess& host() { return *host_; }
-    // The simulator's write times, once it has ended.
-    std::vector<std::int64_t> stamps() {
-        sim_->wait(milliseconds(60000));
-        return readStamps(stamps_);
-    }
-
-private:
-    std::string link_;
-    std::string stamps_;
-    std::string shmName_;
-    std::string error_;
-    std::unique_ptr<ChildProcess> sim_;
-    std::unique_ptr<ChildProcess> host_;
-    SharedRecords records_;
-};
+// The programs of --host and --sim, as a rig starts them.
+RigStart programs(const Settings& s) {
+    RigStart start;
+    start.host = s.host;
+    start.sim = s.sim;
+    return start;
+}
 
 struct Condition {
     const char* key;   // for --conditions
@@ -242,9 +144,10 @@ std::string latencyUnder(const Settings& s, const std::string& dir, const Condit
     FloorReader floor(kBodies, kPatterns);
     std::string error = floor.start(floorLine.name(), priority, milliseconds(5000));
     if (!error.empty()) return error;
-    HostStart start;
-    if (condition.realtime) start.options = {"--realtime", std::to_string(priority)};
-    Rig host(s, dir, std::string("latency-") + condition.key, "", hostLine.name(), start);
+    RigStart start = programs(s);
+    start.line = hostLine.name();
+    if (condition.realtime) start.hostOptions = {"--realtime", std::to_string(priority)};
+    HostRig host(start, dir, std::string("latency-") + condition.key, "");
     if (!host.error().empty()) return host.error();
 
     // The host first, the floor last (the tables compare those two); another
@@ -305,10 +208,10 @@ std::string syscalls(const Settings& s, const std::string& dir, Figures& figures
     // The line stays until the host has gone: a line that hangs up makes calls of its own.
     script << "wait 60s\n";
     const std::string trace = dir + "/syscalls.strace";
-    HostStart start;
+    RigStart start = programs(s);
     start.prefix = {"strace", "-f", "-qq", "-o", trace};
     {
-        Rig rig(s, dir, "syscalls", script.str(), "", start);
+        HostRig rig(start, dir, "syscalls", script.str());
         if (!rig.error().empty()) return rig.error() + " (is strace installed?)";
         const std::uint32_t lastBits = 1u << ((s.syscallRecords - 1) % kPatterns);
         const auto until = Clock::now() + milliseconds(s.syscallRecords * (s.intervalMs + 5) + 20000);
@@ -366,7 +269,7 @@ std::string throughput(const Settings& s, const std::string& dir, Figures& figur
     script << "wait 1s\n";
     for (int r = 0; r < s.unpaced - 1; ++r) script << "raw " << recordText(r % kPatterns) << "\n";
     script << "raw " << kLastRecord << "\n";
-    Rig rig(s, dir, "throughput", script.str());
+    HostRig rig(programs(s), dir, "throughput", script.str());
     if (!rig.error().empty()) return rig.error();
     const std::uint32_t rewritesBefore = rig.records().controllerRewrites(1);
 
@@ -391,7 +294,7 @@ std::string throughput(const Settings& s, const std::string& dir, Figures& figur
 }
 
 std::string silence(const Settings& s, const std::string& dir, Figures& figures) {
-    Rig rig(s, dir, "silence", "wait " + std::to_string(s.silenceSeconds + 3) + "s\n");
+    HostRig rig(programs(s), dir, "silence", "wait " + std::to_string(s.silenceSeconds + 3) + "s\n");
     if (!rig.error().empty()) return rig.error();
     std::this_thread::sleep_for(milliseconds(1000));
     const std::int64_t before = rig.host().cpuNanoseconds();
@@ -520,13 +423,8 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 2;
     }
-    char dirPattern[] = "/tmp/quorlix-bench-XXXXXX";
-    if (::mkdtemp(dirPattern) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::string dir = dirPattern;
-    std::printf("work directory: %s\n", dir.c_str());
+    const std::string dir = makeWorkDirectory();
+    if (dir.empty()) return 1;
 
     Figures figures;
     const auto fail = [](const char* run, const std::string& error) {

@@ -1,5 +1,7 @@
 #include "InterleavedProbe.h"
 
+#include "MonotonicClock.h"
+
 #include <sched.h>
 
 #include <algorithm>
@@ -9,10 +11,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::int64_t nanosecondsNow() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
 
 }  // namespace
 
@@ -49,18 +47,18 @@ void measureInterleaved(std::vector<MeasuredPath>& paths, const std::uint8_t (*b
         }
         std::this_thread::sleep_until(start + i * settings.interval + std::chrono::microseconds(offBeat(random)));
 
-        const std::int64_t written = nanosecondsNow();
+        const std::int64_t written = monotonicNanoseconds();
         if (!line->write(record, sizeof record)) break;
         while (!pending.empty()) {
             for (auto p = pending.begin(); p != pending.end();) {
                 if ((*p)->buttons() == expected) {
-                    (*p)->latencies.push_back(nanosecondsNow() - written);
+                    (*p)->latencies.push_back(monotonicNanoseconds() - written);
                     p = pending.erase(p);
                 } else {
                     ++p;
                 }
             }
-            const std::int64_t waited = nanosecondsNow() - written;
+            const std::int64_t waited = monotonicNanoseconds() - written;
             if (waited > patience) break;
             if (spinFor >= 0 && waited > spinFor) {
                 std::this_thread::sleep_for(settings.pause);

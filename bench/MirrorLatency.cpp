@@ -12,20 +12,21 @@
 //
 // Prints the figures, and with --markdown FILE writes them as table rows.
 #include "ChildProcess.h"
+#include "HostRig.h"
 #include "LatencyFigures.h"
+#include "MonotonicClock.h"
 #include "SharedRecords.h"
+#include "WorkFiles.h"
 
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -77,26 +78,6 @@ std::vector<std::int64_t> matched(const std::vector<std::int64_t>& written,
     return latencies;
 }
 
-std::int64_t monotonicNanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-bool writeFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path);
-    out << text;
-    return static_cast<bool>(out);
-}
-
-bool waitForPath(const std::string& path, milliseconds timeout) {
-    const auto until = Clock::now() + timeout;
-    struct stat info {};
-    while (Clock::now() < until) {
-        if (::stat(path.c_str(), &info) == 0) return true;
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    return false;
-}
-
 // A UDP socket on a free loopback port.
 class Receiver {
 public:
@@ -129,76 +110,52 @@ private:
     int port_ = 0;
 };
 
-// The simulator, a mirror and a host publishing to it (and to `extraUrl`).
-class Rig {
+// A mirror on a free port, then the simulator and a host publishing to the
+// mirror (and to `extraUrl`).
+class MirrorRig {
 public:
-    Rig(const Settings& s, const std::string& dir, const std::string& run, const std::string& script,
-        const std::string& simPace, const std::string& extraUrl)
-        : link_(dir + "/" + run + ".line"), stamps_(dir + "/" + run + ".stamps"),
-          shm_("quorlix-bench-" + std::to_string(::getpid()) + "-" + run) {
-        const std::string scriptFile = dir + "/" + run + ".script";
-        const std::string config = dir + "/" + run + ".conf";
-        if (!writeFile(scriptFile, script) ||
-            !writeFile(config, "showdate off\nshowtime off\nshowthreadid off\ndevice wand quorlix\nport " + link_ +
-                                   "\nvalrate 0.1\nemulatetracker 1 [0,0,0,0,0,0] 1 2 0 0 0 0 6\n")) {
-            error_ = "cannot write to " + dir;
+    MirrorRig(const Settings& s, const std::string& dir, const std::string& run, const std::string& script,
+              const std::string& simPace, const std::string& extraUrl)
+        : port_(std::to_string(Receiver().port())),  // free a moment ago
+          mirrorShm_(HostRig::shmName(run) + "-mirror"),
+          mirror_({s.host, "mirror", "--listen", port_, "--shm", mirrorShm_}, dir + "/" + run + ".mirror.log") {
+        RigStart start;
+        start.host = s.host;
+        start.sim = s.sim;
+        start.config = "valrate 0.1\nemulatetracker 1 [0,0,0,0,0,0] 1 2 0 0 0 0 6\n";
+        start.hostOptions = {"--osc", "osc.udp://127.0.0.1:" + port_ + "/"};
+        if (!extraUrl.empty()) start.hostOptions.insert(start.hostOptions.end(), {"--osc", extraUrl});
+        if (!simPace.empty()) start.simOptions = {"--pace", simPace};
+        host_.reset(new HostRig(start, dir, run, script));
+        if (!host_->error().empty()) {
+            error_ = host_->error();
             return;
         }
-        const std::string port = std::to_string(Receiver().port());  // free a moment ago
-        mirror_.reset(new ChildProcess({s.host, "mirror", "--listen", port, "--shm", shm_ + "-mirror"},
-                                       dir + "/" + run + ".mirror.log"));
-        std::vector<std::string> simArgs = {s.sim, "--script", scriptFile, "--link", link_, "--stamps", stamps_, "-q"};
-        if (!simPace.empty()) simArgs.insert(simArgs.end(), {"--pace", simPace});
-        sim_.reset(new ChildProcess(simArgs, dir + "/" + run + ".sim.log"));
-        if (!sim_->started() || !waitForPath(link_, milliseconds(5000))) {
-            error_ = "quorlix-sim did not start (" + s.sim + ")";
+        if (!mirror_.started() || !mirrored_.open(mirrorShm_, milliseconds(5000))) {
+            error_ = "the mirror did not start; see " + dir + "/" + run + ".mirror.log";
             return;
         }
-        std::vector<std::string> hostArgs = {s.host, "--no-view", "--shm", shm_, "--osc",
-                                             "osc.udp://127.0.0.1:" + port + "/"};
-        if (!extraUrl.empty()) hostArgs.insert(hostArgs.end(), {"--osc", extraUrl});
-        hostArgs.push_back(config);
-        host_.reset(new ChildProcess(hostArgs, dir + "/" + run + ".host.log"));
-        if (!host_->started() || !direct_.open(shm_, milliseconds(5000)) ||
-            !mirrored_.open(shm_ + "-mirror", milliseconds(5000))) {
-            error_ = "quorlix-host or its mirror did not start; see " + dir + "/" + run + ".*.log";
-            return;
-        }
-        // The device's first call publishes its record; then the keyframe reaches the mirror.
-        const auto until = Clock::now() + milliseconds(5000);
-        while (quorlix_net_u32(direct_.controller(1).valuator_count) == 0 ||
-               quorlix_net_u32(mirrored_.controller(1).valuator_count) == 0) {
-            if (Clock::now() > until) {
-                error_ = "nothing reached the mirror; see " + dir + "/" + run + ".*.log";
-                return;
-            }
-            std::this_thread::sleep_for(milliseconds(5));
-        }
+        // The host sends a keyframe of what the device published.
+        if (!mirrored_.waitForController(1, milliseconds(5000))) error_ = "nothing reached the mirror; see " + dir + "/" + run + ".*.log";
     }
 
-    ~Rig() {
-        if (host_) host_->stop();
-        if (mirror_) mirror_->stop();
-        if (sim_) sim_->stop();
+    // The host first, so nothing is sent to a mirror that has gone.
+    ~MirrorRig() {
+        host_.reset();
+        mirror_.stop();
     }
 
     const std::string& error() const { return error_; }
-    SharedRecords& direct() { return direct_; }
+    SharedRecords& direct() { return host_->records(); }
     SharedRecords& mirrored() { return mirrored_; }
-    ChildProcess& sim() { return *sim_; }
-    std::vector<std::int64_t> stamps() {
-        sim_->wait(milliseconds(60000));
-        std::vector<std::int64_t> stamps;
-        std::ifstream in(stamps_);
-        long long ns = 0;
-        while (in >> ns) stamps.push_back(ns);
-        return stamps;
-    }
+    ChildProcess& sim() { return host_->sim(); }
+    std::vector<std::int64_t> stamps() { return host_->stamps(); }
 
 private:
-    std::string link_, stamps_, shm_, error_;
-    std::unique_ptr<ChildProcess> mirror_, sim_, host_;
-    SharedRecords direct_, mirrored_;
+    std::string port_, mirrorShm_, error_;
+    ChildProcess mirror_;
+    std::unique_ptr<HostRig> host_;
+    SharedRecords mirrored_;
 };
 
 struct Figures {
@@ -214,7 +171,7 @@ std::string latency(const Settings& s, const std::string& dir, Figures& figures)
     std::ostringstream script;
     script << "wait 1500ms\n";
     for (int r = 0; r < s.records; ++r) script << "raw " << kSingleButtons[r % kPatterns] << "\nwait " << s.intervalMs << "ms\n";
-    Rig rig(s, dir, "mirror-latency", script.str(), "", "");
+    MirrorRig rig(s, dir, "mirror-latency", script.str(), "", "");
     if (!rig.error().empty()) return rig.error();
     std::vector<std::pair<std::int64_t, int>> seenDirect, seenMirror;
     std::uint32_t lastDirect = buttonBits(rig.direct().controller(1));
@@ -254,7 +211,7 @@ std::string rate(const Settings& s, const std::string& dir, Figures& figures) {
     std::ostringstream script;
     script << "wait 1500ms\nrepeat " << records / 2 << " {\nraw 80 06 00 8F\nraw 80 07 10 8F\n}\n";
     Receiver counter;
-    Rig rig(s, dir, "mirror-rate", script.str(), "9600", "osc.udp://127.0.0.1:" + std::to_string(counter.port()) + "/");
+    MirrorRig rig(s, dir, "mirror-rate", script.str(), "9600", "osc.udp://127.0.0.1:" + std::to_string(counter.port()) + "/");
     if (!rig.error().empty()) return rig.error();
     counter.count(milliseconds(1500));  // into the stream
     const std::uint32_t before = rig.direct().controllerRewrites(1);
@@ -316,13 +273,8 @@ int main(int argc, char** argv) {
                      argv[0]);
         return 2;
     }
-    char dirPattern[] = "/tmp/quorlix-bench-XXXXXX";
-    if (::mkdtemp(dirPattern) == nullptr) {
-        std::perror("mkdtemp");
-        return 1;
-    }
-    const std::string dir = dirPattern;
-    std::printf("work directory: %s\n", dir.c_str());
+    const std::string dir = makeWorkDirectory();
+    if (dir.empty()) return 1;
     Figures figures;
     const struct {
         const char* name;

@@ -54,6 +54,15 @@ std::uint32_t SharedRecords::controllerRewrites(std::uint32_t n) {
     return rewrites;
 }
 
+bool SharedRecords::waitForController(std::uint32_t n, std::chrono::milliseconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    while (quorlix_net_u32(controller(n).valuator_count) == 0) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
 std::uint32_t buttonBits(const quorlix_con_data& record) {
     std::uint32_t bits = 0;
     for (std::uint32_t n = 1; n <= 32; ++n) {

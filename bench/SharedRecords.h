@@ -22,6 +22,8 @@ public:
     quorlix_con_data controller(std::uint32_t n);
     // How often the host saw entry n rewritten.
     std::uint32_t controllerRewrites(std::uint32_t n);
+    // Waits at most `timeout` for entry n to be published the first time.
+    bool waitForController(std::uint32_t n, std::chrono::milliseconds timeout);
 
 private:
     quorlix_shm* shm_ = nullptr;
