@@ -177,21 +177,19 @@ std::string latency(const Settings& s, const std::string& dir, Figures& figures)
     std::uint32_t lastDirect = buttonBits(rig.direct().controller(1));
     std::uint32_t lastMirror = buttonBits(rig.mirrored().controller(1));
     Clock::time_point quietSince = Clock::now();
+    // One locked copy of a storage's entry, noted when its buttons changed.
+    const auto look = [&quietSince](SharedRecords& records, std::uint32_t& last,
+                                    std::vector<std::pair<std::int64_t, int>>& seen) {
+        const std::uint32_t bits = buttonBits(records.controller(1));
+        const std::int64_t now = monotonicNanoseconds();
+        if (bits == last) return;
+        seen.emplace_back(now, patternOf(bits));
+        last = bits;
+        quietSince = Clock::now();
+    };
     for (std::uint64_t spin = 0; static_cast<int>(seenMirror.size()) < s.records; ++spin) {
-        std::uint32_t bits = buttonBits(rig.direct().controller(1));
-        std::int64_t now = monotonicNanoseconds();
-        if (bits != lastDirect) {
-            seenDirect.emplace_back(now, patternOf(bits));
-            lastDirect = bits;
-            quietSince = Clock::now();
-        }
-        bits = buttonBits(rig.mirrored().controller(1));
-        now = monotonicNanoseconds();
-        if (bits != lastMirror) {
-            seenMirror.emplace_back(now, patternOf(bits));
-            lastMirror = bits;
-            quietSince = Clock::now();
-        }
+        look(rig.direct(), lastDirect, seenDirect);
+        look(rig.mirrored(), lastMirror, seenMirror);
         if ((spin & 1023) == 0 && !rig.sim().running() && Clock::now() - quietSince > milliseconds(1500)) break;
         sched_yield();
     }
