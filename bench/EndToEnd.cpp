@@ -19,6 +19,7 @@
 #include "InterleavedProbe.h"
 #include "LatencyFigures.h"
 #include "MonotonicClock.h"
+#include "OptionPairs.h"
 #include "SharedRecords.h"
 #include "WorkFiles.h"
 
@@ -29,7 +30,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -383,22 +383,17 @@ std::string figureRows(const Figures& f) {
 }
 
 bool parse(int argc, char** argv, Settings& s) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (i + 1 >= argc) return false;
-        const char* value = argv[++i];
-        if (arg == "--records") s.records = std::atoi(value);
-        else if (arg == "--interval") s.intervalMs = std::atoi(value);
-        else if (arg == "--unpaced") s.unpaced = std::atoi(value);
-        else if (arg == "--silence") s.silenceSeconds = std::atoi(value);
-        else if (arg == "--syscall-records") s.syscallRecords = std::atoi(value);
-        else if (arg == "--conditions") s.conditions = value;
-        else if (arg == "--markdown") s.markdown = value;
-        else if (arg == "--host") s.host = value;
-        else if (arg == "--sim") s.sim = value;
-        else return false;
-    }
-    return s.records > 0 && s.intervalMs >= 0 && s.unpaced >= 0 && s.silenceSeconds >= 0 && s.syscallRecords >= 0;
+    return readOptionPairs(argc, argv,
+                           {{"--records", numberOption(s.records)},
+                            {"--interval", numberOption(s.intervalMs)},
+                            {"--unpaced", numberOption(s.unpaced)},
+                            {"--silence", numberOption(s.silenceSeconds)},
+                            {"--syscall-records", numberOption(s.syscallRecords)},
+                            {"--conditions", textOption(s.conditions)},
+                            {"--markdown", textOption(s.markdown)},
+                            {"--host", textOption(s.host)},
+                            {"--sim", textOption(s.sim)}}) &&
+           s.records > 0 && s.intervalMs >= 0 && s.unpaced >= 0 && s.silenceSeconds >= 0 && s.syscallRecords >= 0;
 }
 
 bool wanted(const std::string& list, const char* key) {

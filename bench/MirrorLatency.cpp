@@ -15,6 +15,7 @@
 #include "HostRig.h"
 #include "LatencyFigures.h"
 #include "MonotonicClock.h"
+#include "OptionPairs.h"
 #include "SharedRecords.h"
 #include "WorkFiles.h"
 
@@ -26,7 +27,6 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -245,19 +245,14 @@ std::string tableRows(const Figures& f) {
 }
 
 bool parse(int argc, char** argv, Settings& s) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (i + 1 >= argc) return false;
-        const char* value = argv[++i];
-        if (arg == "--records") s.records = std::atoi(value);
-        else if (arg == "--interval") s.intervalMs = std::atoi(value);
-        else if (arg == "--rate-seconds") s.rateSeconds = std::atoi(value);
-        else if (arg == "--markdown") s.markdown = value;
-        else if (arg == "--host") s.host = value;
-        else if (arg == "--sim") s.sim = value;
-        else return false;
-    }
-    return s.records > 0 && s.intervalMs >= 0 && s.rateSeconds > 0;
+    return readOptionPairs(argc, argv,
+                           {{"--records", numberOption(s.records)},
+                            {"--interval", numberOption(s.intervalMs)},
+                            {"--rate-seconds", numberOption(s.rateSeconds)},
+                            {"--markdown", textOption(s.markdown)},
+                            {"--host", textOption(s.host)},
+                            {"--sim", textOption(s.sim)}}) &&
+           s.records > 0 && s.intervalMs >= 0 && s.rateSeconds > 0;
 }
 
 }  // namespace
