@@ -1,5 +1,7 @@
 #include "OscPublisher.h"
 
+#include "StorageLock.h"
+
 #include <cstring>
 
 namespace host {
@@ -11,7 +13,8 @@ namespace {
 template <typename Record>
 std::uint32_t snapshot(quorlix_shm_storage& storage, const Record* records, ChangeEvent::Kind kind,
                        std::vector<PublishedRecord>& out, std::uint32_t& lost) {
-    if (quorlix_shm_lock(&storage.lock.mutex) != 0) return 0;
+    StorageLock lock(storage);
+    if (!lock.held()) return 0;
     const std::uint32_t count = storage.count < QUORLIX_SHM_ENTRIES ? storage.count : QUORLIX_SHM_ENTRIES;
     lost = storage.lost;
     for (std::uint32_t n = 1; n <= count; ++n) {
@@ -24,7 +27,6 @@ std::uint32_t snapshot(quorlix_shm_storage& storage, const Record* records, Chan
         else std::memcpy(&r.tra, &records[n - 1], sizeof r.tra);
         out.push_back(r);
     }
-    quorlix_shm_unlock(&storage.lock.mutex);
     return count;
 }
 
