@@ -27,8 +27,8 @@ std::uint32_t changes(quorlix_shm& shm) {
 }
 
 // Sends one message as another program would.
-void sendMessage(int port, const char* address, lo_message message) {
-    lo_address to = lo_address_new("127.0.0.1", std::to_string(port).c_str());
+void sendMessage(int port, const char* address, lo_message message, const char* host = "127.0.0.1") {
+    lo_address to = lo_address_new(host, std::to_string(port).c_str());
     lo_send_message(to, address, message);
     lo_address_free(to);
     lo_message_free(message);
@@ -119,6 +119,20 @@ TEST(OscMirror, WithFromOnlyThatHostIsHeard) {
         EXPECT_EQ(mirror.mirror().counts().records, c.heard ? 1u : 0u) << c.from;
         EXPECT_EQ(changes(mirror.region()), c.heard ? 1u : 0u) << c.from;
     }
+    // A node on two networks listens on one of its addresses: what is sent
+    // to another of them (127.0.0.2 is this machine too) is not heard.
+    {
+        const int port = freeUdpPort();
+        const std::string url = "osc.udp://127.0.0.1:" + std::to_string(port) + "/";
+        MirrorThread mirror(shmName("mirror"), url);
+        ASSERT_TRUE(mirror.error.empty()) << mirror.error;
+        EXPECT_EQ(mirror.mirror().url(), url);
+        sendMessage(port, "/quorlix/controller", recordMessage("wand", 2, 184), "127.0.0.2");
+        sendMessage(port, "/quorlix/controller", recordMessage("wand", 1, 184));
+        EXPECT_TRUE(eventually([&] { return mirror.mirror().counts().records > 0; }, 2000));
+        EXPECT_EQ(mirror.mirror().counts().records, 1u);
+        EXPECT_EQ(changes(mirror.region()), 1u);
+    }
     std::string error;
     host::MirrorStorages none(*host::SharedStorages::create("", host::LoggerSettings{}, error));
     EXPECT_FALSE(host::OscMirror::create("7770", "no-such-host.invalid", none, nullptr, error));
@@ -127,6 +141,7 @@ TEST(OscMirror, WithFromOnlyThatHostIsHeard) {
         {"osc.tcp://:7770/", "--listen osc.tcp://:7770/: not a port or an OSC URL over UDP"},
         {"99999", "--listen 99999: needs a port from 1 to 65535"},
         {"osc.udp://239.255.42.1/", "--listen osc.udp://239.255.42.1/: needs a port from 1 to 65535"},
+        {"osc.udp://192.0.2.1:7770/", "--listen osc.udp://192.0.2.1:7770/: 192.0.2.1 is not an address of this machine"},
     };
     for (const auto& u : unusable) {
         EXPECT_FALSE(host::OscMirror::create(u.first, "", none, nullptr, error)) << u.first;

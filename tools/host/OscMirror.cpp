@@ -8,7 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <fcntl.h>
 #include <netdb.h>
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -74,6 +76,55 @@ std::string whyNotBound(const std::string& port) {
                                : "port " + port + ": " + std::strerror(error);
 }
 
+// The unicast address a URL names, or "" for none (all interfaces) and for a
+// multicast group, which liblo joins itself.
+std::string unicastHost(const std::string& url) {
+    char* host = lo_url_get_hostname(url.c_str());
+    std::string text = host != nullptr ? host : "";
+    std::free(host);
+    if (text.empty()) return "";
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0) return text;  // a name: resolved when bound
+    bool multicast = false;
+    if (found->ai_family == AF_INET)
+        multicast = IN_MULTICAST(ntohl(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr));
+    else if (found->ai_family == AF_INET6)
+        multicast = IN6_IS_ADDR_MULTICAST(&reinterpret_cast<sockaddr_in6*>(found->ai_addr)->sin6_addr);
+    freeaddrinfo(found);
+    return multicast ? "" : text;
+}
+
+// A socket bound to one of this machine's addresses only, for a node on two
+// networks; -1 with `error` when it cannot be.
+int bindToAddress(const std::string& host, const std::string& port, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_DGRAM;
+    hints.ai_flags = AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, &found);
+    if (rc != 0) {
+        error = host + ": " + gai_strerror(rc);
+        return -1;
+    }
+    int fd = socket(found->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || bind(fd, found->ai_addr, found->ai_addrlen) != 0) {
+        const int why = errno;
+        if (fd >= 0) close(fd);
+        fd = -1;
+        error = why == EADDRNOTAVAIL ? host + " is not an address of this machine"
+                : why == EADDRINUSE  ? "port " + port + " on " + host + " is in use (another mirror, or another "
+                                                                        "program, listens there)"
+                                     : host + " port " + port + ": " + std::strerror(why);
+    }
+    freeaddrinfo(found);
+    return fd;
+}
+
 bool allDigits(const std::string& text) {
     if (text.empty()) return false;
     for (char c : text)
@@ -105,8 +156,28 @@ std::unique_ptr<OscMirror> OscMirror::create(const std::string& listen, const st
     }
     std::string why;
     creationError = &why;
+    const std::string unicast = allDigits(listen) ? "" : unicastHost(listen);
     if (allDigits(listen)) {
         mirror->server_ = lo_server_new_with_proto(listen.c_str(), LO_UDP, onError);
+    } else if (listen.compare(0, 10, "osc.udp://") == 0 && !unicast.empty()) {
+        // liblo binds to every interface or joins a group; for one address
+        // its socket is swapped for one bound there.
+        const int bound = bindToAddress(unicast, port, error);
+        if (bound < 0) {
+            creationError = nullptr;
+            error = "--listen " + listen + ": " + error;
+            return nullptr;
+        }
+        mirror->server_ = lo_server_new_with_proto(nullptr, LO_UDP, onError);
+        const int fd = mirror->server_ != nullptr ? lo_server_get_socket_fd(mirror->server_) : -1;
+        if (fd >= 0 && dup3(bound, fd, O_CLOEXEC) < 0) {
+            creationError = nullptr;
+            error = "--listen " + listen + ": " + std::strerror(errno);
+            close(bound);
+            return nullptr;
+        }
+        close(bound);
+        mirror->boundUrl_ = "osc.udp://" + unicast + ":" + port + "/";
     } else if (listen.compare(0, 10, "osc.udp://") == 0) {
         mirror->server_ = lo_server_new_from_url(listen.c_str(), onError);
     } else {
@@ -142,6 +213,7 @@ OscMirror::~OscMirror() {
 }
 
 std::string OscMirror::url() const {
+    if (!boundUrl_.empty()) return boundUrl_;
     char* text = lo_server_get_url(server_);
     std::string url = text != nullptr ? text : "";
     std::free(text);

@@ -68,6 +68,7 @@ private:
     MirrorStorages& storages_;
     Note note_;
     lo_server server_ = nullptr;
+    std::string boundUrl_;  // where it listens when liblo cannot say (one address)
     std::set<std::string> from_;  // numeric addresses; empty: any
     std::string fromName_;
     std::string sender_;          // the address of the last accepted datagram
