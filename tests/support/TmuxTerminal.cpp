@@ -22,8 +22,10 @@ TmuxTerminal::TmuxTerminal(int width, int height, const std::vector<std::string>
     for (const std::string& w : emulatorWords()) args.push_back(w);
     args.insert(args.end(), command.begin(), command.end());
     started_ = tmux(args);
-    // The window keeps the size given, whatever clients attach.
+    // The window keeps the size given, whatever clients attach, and what the
+    // program wrote last stays on the screen when it ends.
     if (started_) tmux({"set-option", "-g", "window-size", "manual"});
+    if (started_) tmux({"set-option", "-g", "remain-on-exit", "on"});
 }
 
 TmuxTerminal::~TmuxTerminal() {
@@ -35,6 +37,8 @@ TmuxTerminal::~TmuxTerminal() {
                          std::to_string(getuid()) + "/" + socket_;
     ::unlink(socket.c_str());
 }
+
+bool TmuxTerminal::type(const std::string& keys) { return tmux({"send-keys", keys}); }
 
 bool TmuxTerminal::tmux(std::vector<std::string> args, std::string* output) {
     args.insert(args.begin(), {"tmux", "-L", socket_});

@@ -7,7 +7,8 @@
 
 // A real terminal of a given size for a program of this build: a tmux
 // session on a server of its own (no user's sessions are touched), read back
-// with capture-pane as a user would see it. The server goes with the object.
+// with capture-pane as a user would see it, also after the program ended.
+// The server goes with the object.
 class TmuxTerminal {
 public:
     TmuxTerminal(int width, int height, const std::vector<std::string>& command);
@@ -23,6 +24,8 @@ public:
                        std::chrono::milliseconds limit);
     // A new size, as a user dragging the window: the program gets SIGWINCH.
     bool resize(int width, int height);
+    // Keys as a user types them, in tmux's names ("C-c").
+    bool type(const std::string& keys);
 
 private:
     bool tmux(std::vector<std::string> args, std::string* output = nullptr);

@@ -74,7 +74,8 @@ void Screen::finish() {
     std::vector<LiveModel::Entry> entries = model_.entries(changed);
     if (view_ == HostOptions::View::live || (view_ == HostOptions::View::plain && (changed || pendingPlain_)))
         draw(deviceLines(std::chrono::steady_clock::now()), entries);
-    if (view_ == HostOptions::View::live) writeAll(fd_, "\x1b[?25h");
+    // What follows the view (the summary) starts on a line of its own.
+    if (view_ == HostOptions::View::live) writeAll(fd_, filled_ ? "\x1b[?25h\r\n" : "\x1b[?25h");
 }
 
 std::vector<DeviceLine> Screen::deviceLines(std::chrono::steady_clock::time_point now) {
@@ -106,7 +107,9 @@ void Screen::draw(const std::vector<DeviceLine>& devices, const std::vector<Live
     if (capture_ != nullptr) frame.log = capture_->latest();
     frame.width = width_;
     frame.height = height_;
-    std::string text = screenText(renderFrame(frame), view_ == HostOptions::View::live, height_);
+    const std::vector<std::string> lines = renderFrame(frame);
+    filled_ = height_ > 0 && lines.size() >= static_cast<std::size_t>(height_);
+    std::string text = screenText(lines, view_ == HostOptions::View::live, height_);
     if (view_ == HostOptions::View::plain) {
         if (failure_ == 0 && !writeAll(fd_, text)) failure_ = errno;
     } else {

@@ -48,6 +48,7 @@ private:
     std::map<std::string, RateMeter> rates_;
     std::chrono::steady_clock::time_point lastPlain_{};
     bool pendingPlain_ = false;
+    bool filled_ = false;  // the last frame took every row: the cursor is on the last one
     std::vector<std::string> warnings_;
     bool warningsChanged_ = false;
     int failure_ = 0;
