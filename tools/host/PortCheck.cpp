@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -99,11 +100,24 @@ std::vector<std::string> portHints(const std::string& port) {
     if (stat(port.c_str(), &info) != 0) return hints;
     if (access(port.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
         const group* g = getgrgid(info.st_gid);
+        const passwd* owner = getpwuid(info.st_uid);
         const passwd* user = getpwuid(geteuid());
         std::string groupName = g != nullptr ? g->gr_name : std::to_string(info.st_gid);
+        std::string ownerName = owner != nullptr ? owner->pw_name : std::to_string(info.st_uid);
         std::string userName = user != nullptr ? user->pw_name : "$USER";
-        hints.push_back(port + " may only be opened by the members of group " + groupName + ": add " + userName +
-                        " to it (sudo usermod -aG " + groupName + " " + userName + ") and log in again");
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(info.st_mode & 0777));
+        // Joining a group helps only where the group may read and write, and
+        // joining root's group is never the answer.
+        const bool groupMayUse = (info.st_mode & (S_IRGRP | S_IWGRP)) == (S_IRGRP | S_IWGRP);
+        if (groupMayUse && info.st_gid != 0)
+            hints.push_back(port + " may only be opened by the members of group " + groupName + ": add " + userName +
+                            " to it (sudo usermod -aG " + groupName + " " + userName + ") and log in again");
+        else
+            hints.push_back(port + " belongs to " + ownerName + ":" + groupName + " with mode " + mode + ", which " +
+                            userName + " may not open: run the host as " + ownerName +
+                            ", or give the line a group of its own with a udev rule (see "
+                            "examples/99-quorlix-wand.rules)");
     }
     for (pid_t holder : portHolders(port))
         hints.push_back(port + " is held by " + describeProcess(holder));
