@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <iostream>
 
 #include <fcntl.h>
@@ -42,10 +43,38 @@ void LogCapture::stop() {
     }
     stopping_ = true;
     if (reader_.joinable()) reader_.join();
+    if (logFile_ >= 0 && !fileLine_.empty()) toFile("", true);
     for (int* fd : {&pipe_[0], &pipe_[1], &savedOut_, &savedErr_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
+}
+
+// The devices stamp their own lines; the host's get the same date and time
+// of day in the file, so that a log read later tells when each happened.
+void LogCapture::toFile(const std::string& bytes, bool last) {
+    fileLine_ += bytes;
+    std::string out;
+    auto put = [&out](const std::string& line) {
+        static const std::string ours = "quorlix-host: ";
+        if (line.compare(0, ours.size(), ours) == 0) {
+            std::time_t now = std::time(nullptr);
+            std::tm local{};
+            char stamp[64];
+            if (localtime_r(&now, &local) != nullptr && std::strftime(stamp, sizeof stamp, "%b %d %X ", &local) > 0)
+                out += stamp;
+        }
+        out += line;
+    };
+    std::size_t start = 0;
+    for (std::size_t end; (end = fileLine_.find('\n', start)) != std::string::npos; start = end + 1)
+        put(fileLine_.substr(start, end + 1 - start));
+    fileLine_.erase(0, start);
+    if (last || fileLine_.size() >= kLongestLine) {
+        if (!fileLine_.empty()) put(fileLine_);
+        fileLine_.clear();
+    }
+    writeAll(logFile_, out);
 }
 
 void LogCapture::collect() {
@@ -62,7 +91,7 @@ void LogCapture::collect() {
         ssize_t n = ::read(pipe_[0], buffer, sizeof buffer);
         if (n <= 0) break;
         const std::string bytes(buffer, static_cast<std::size_t>(n));
-        if (logFile_ >= 0) writeAll(logFile_, bytes);
+        if (logFile_ >= 0) toFile(bytes);
         if (passOn_) {
             writeAll(savedErr_, bytes);
             continue;

@@ -45,6 +45,7 @@ public:
 private:
     void collect();
     void add(const std::string& line);
+    void toFile(const std::string& bytes, bool last = false);
 
     std::size_t keep_;
     int pipe_[2] = {-1, -1};
@@ -57,6 +58,7 @@ private:
     std::mutex mutex_;
     std::deque<std::string> lines_;
     std::string partial_;
+    std::string fileLine_;  // the log file's line not yet ended
     LogFold fold_;
 };
 
