@@ -120,6 +120,7 @@ int runWatch(const WatchOptions& options, const std::atomic<bool>& stop) {
     quorlix_tra_data tra[QUORLIX_SHM_ENTRIES];
     int status = 0;
     bool conBusy = false, traBusy = false;
+    const auto started = std::chrono::steady_clock::now();
     while (!stop.load()) {
         Seen seenCon = lastCon, seenTra = lastTra;
         bool conSeen = look(*shm, shm->controllers, seenCon, con, shm->con, sizeof(quorlix_con_data));
@@ -166,6 +167,9 @@ int runWatch(const WatchOptions& options, const std::atomic<bool>& stop) {
             std::fprintf(stderr, "quorlix-host watch: the host has stopped\n");
             break;
         }
+        if (options.duration > 0 &&
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() >= options.duration)
+            break;
         std::this_thread::sleep_for(std::chrono::milliseconds(options.intervalMs));
     }
     quorlix_shm_detach(shm);

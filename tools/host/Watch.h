@@ -10,6 +10,7 @@ struct WatchOptions {
     bool json = false;
     bool once = false;
     int intervalMs = 50;
+    double duration = 0;  // seconds; 0: until the host stops
     // The user the host runs as: its object is trusted only when theirs.
     unsigned owner = 0;
     bool ownerGiven = false;
