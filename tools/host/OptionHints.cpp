@@ -85,4 +85,20 @@ std::vector<std::string> optionHints(const std::string& fileName, const DeviceCo
     return hints;
 }
 
+std::vector<std::string> defaultNotes(const std::string& fileName, const DeviceConfig& device) {
+    auto given = [&](std::initializer_list<const char*> names) {
+        return std::any_of(device.options.begin(), device.options.end(), [&](const OptionLine& o) {
+            return std::any_of(names.begin(), names.end(), [&](const char* n) { return lower(o.name) == n; });
+        });
+    };
+    std::vector<std::string> notes;
+    const std::string where = fileName + ": " + device.name + ": ";
+    if (!given({"serialport", "port"}))
+        notes.push_back(where + "no serialport line: the wand's default port com2 (/dev/ttyS1) is used");
+    if (!given({"valrate", "valincrementrate"}))
+        notes.push_back(where + "no valrate line: the valuators do not move (the wand's default rate is 0; "
+                                "valrate 0.1 moves one from 0 to 1 in about a second)");
+    return notes;
+}
+
 }  // namespace host

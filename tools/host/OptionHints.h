@@ -17,6 +17,10 @@ namespace host {
 std::vector<std::string> optionHints(const std::string& fileName, const DeviceConfig& device,
                                      const OptionList& handedOver);
 
+// The wand's values that came from no line of the configuration and that a
+// user would not guess: where the wand's port and valuator rates came from.
+std::vector<std::string> defaultNotes(const std::string& fileName, const DeviceConfig& device);
+
 // The option name of the wand closest to `name` (a typing slip or two), or "".
 std::string closestWandOption(const std::string& name);
 
