@@ -191,7 +191,10 @@ TEST(HostCommandLine, RunAndWatchFlags) {
     EXPECT_FALSE(parse({"--json", "--plain"}, o, error));
     EXPECT_FALSE(parse({"a.conf", "b.conf"}, o, error));
     EXPECT_FALSE(parse({"a.conf", "--port", "/dev/ttyUSB0"}, o, error));
-    EXPECT_FALSE(parse({"--duration", "0"}, o, error));
+    EXPECT_FALSE(parse({"--duration", "-1"}, o, error));
+    EXPECT_EQ(error, "--duration: \"-1\" is not a number of seconds (0 or more; 0: until stopped)");
+    ASSERT_TRUE(parse({"watch", "--shm", "w", "--duration", "2.5"}, o, error)) << error;
+    EXPECT_EQ(o.watch.duration, 2.5);
     EXPECT_FALSE(parse({"--debug", "1.5"}, o, error));
     EXPECT_FALSE(parse({"--shm"}, o, error));
     EXPECT_EQ(error, "--shm needs a value");
@@ -219,6 +222,27 @@ TEST(HostOptionHints, ASlipOfTheKeysFindsTheOptionMeant) {
         {"baudrate", ""}, {"x", ""},
     };
     for (const auto& n : names) EXPECT_EQ(host::closestWandOption(n.first), n.second) << n.first;
+}
+
+TEST(HostOptionHints, DefaultsAUserWouldNotGuessAreNamed) {
+    const struct {
+        const char* options;
+        std::vector<std::string> notes;
+    } cases[] = {
+        {"serialport /dev/ttyUSB0\nvalrate 0.1\n", {}},
+        {"Port com1\nValIncrementRate 0.1\n", {}},
+        {"valrate 0.1\n", {"w.conf: wand: no serialport line: the wand's default port com2 (/dev/ttyS1) is used"}},
+        {"port com1\nvaldecrementrate 0.2\n",
+         {"w.conf: wand: no valrate line: the valuators do not move (the wand's default rate is 0; valrate 0.1 "
+          "moves one from 0 to 1 in about a second)"}},
+    };
+    for (const auto& c : cases) {
+        host::HostConfig config;
+        std::string error;
+        std::istringstream in(std::string("device wand quorlix\n") + c.options);
+        ASSERT_TRUE(host::readConfig(in, "w.conf", config, error)) << error;
+        EXPECT_EQ(host::defaultNotes("w.conf", config.devices[0]), c.notes) << c.options;
+    }
 }
 
 TEST(HostCommandLine, BuiltInConfigurationIsAValidConfiguration) {

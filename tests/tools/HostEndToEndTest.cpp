@@ -367,11 +367,16 @@ TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
     // Command-line mistakes: status 2 and what was wrong.
     const std::pair<std::vector<std::string>, std::string> mistakes[] = {
         {{"--frobnicate"}, "unknown option \"--frobnicate\" (see --help)"},
-        {{"wacth"}, "\"wacth\" is neither a command (watch) nor a configuration file (see --help)"},
+        {{"wacth"}, "\"wacth\" is neither a command (watch, mirror) nor a configuration file (see --help)"},
         {{dir.path()}, dir.path() + ": is a directory, not a configuration file"},
         {{"--shm", "a/b"}, "--shm: \"a/b\" cannot name a shared-memory object (one word, no '/' inside)"},
         {{"--shm", ""}, "--shm: \"\" cannot name a shared-memory object (one word, no '/' inside)"},
         {{"--realtime", "100"}, "--realtime: \"100\" is not a priority from 1 to 99"},
+        // Refused before the demo's simulator starts: nothing else speaks.
+        {{"--plugin", dir.path() + "/none.so"},
+         "--plugin: cannot load " + dir.path() + "/none.so: " + dir.path() +
+             "/none.so: cannot open shared object file: No such file or directory"},
+        {{"--log", dir.path() + "/none/host.log"}, "--log: " + dir.path() + "/none/host.log: No such file or directory"},
     };
     for (const auto& mistake : mistakes) {
         std::vector<std::string> args = mistake.first;
@@ -393,7 +398,15 @@ TEST(HostEndToEnd, AnotherProgramHoldingThePortIsWarnedAbout) {
     ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
     // As ModemManager does with a new adapter: another program has the port open.
     ChildProcess holder({"/bin/sh", "-c", "exec sleep 30 < " + dir.path() + "/wand"});
-    std::this_thread::sleep_for(200ms);
+    // The shell becomes sleep only once the port is open.
+    auto opened = [&] {
+        std::ifstream comm("/proc/" + std::to_string(holder.pid()) + "/comm");
+        std::string name;
+        return std::getline(comm, name) && name == "sleep";
+    };
+    for (auto until = std::chrono::steady_clock::now() + limit(10s); !opened() && std::chrono::steady_clock::now() < until;)
+        std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(opened());
     std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
     ChildProcess host({kHost, config, "--no-view", "--duration", "0.5"});
     EXPECT_EQ(host.wait(limit(5s)), 0) << host.errorText();
@@ -423,6 +436,11 @@ TEST(HostEndToEnd, TheDemoRunsByItselfAndEndsWithASummary) {
     EXPECT_TRUE(std::regex_search(text, std::regex("valuator [12]  \\[ *\\|#{5,} *\\] \\+0\\.[5-9]|\\+1\\.000")))
         << "a valuator ramped up at least half way:\n" << text;
     EXPECT_NE(text.find("  tracker    1 "), std::string::npos);
+
+    // Ended before its script is: the simulator it stopped does not complain.
+    ChildProcess cut({kHost, "--plain", "--duration", "1"});
+    ASSERT_EQ(cut.wait(limit(30s)), 0) << cut.errorText();
+    EXPECT_EQ(cut.errorText().find("quorlix-sim"), std::string::npos) << cut.errorText();
 }
 
 TEST(SimEndToEnd, RefusalsAndAnEndCutShortAreTold) {
@@ -436,13 +454,20 @@ TEST(SimEndToEnd, RefusalsAndAnEndCutShortAreTold) {
     EXPECT_EQ(noLinger.wait(limit(5s)), 0) << noLinger.errorText();
     EXPECT_EQ(noLinger.lines().back(), "done");
 
-    // A stop in the middle: not "done", and a status that says so.
-    ChildProcess stopped({kSim, "--no-wait", "--quiet", "-e", "press 1; wait 10s; press 2"});
-    ASSERT_TRUE(stopped.waitForLines(1, limit(5s)));
-    stopped.signal(SIGTERM);
-    EXPECT_EQ(stopped.wait(limit(5s)), 1);
-    EXPECT_EQ(stopped.lines().size(), 1u) << "only the port's name: " << stopped.outputText();
-    EXPECT_EQ(stopped.errorText(), "quorlix-sim: stopped by a signal before everything was sent\n");
+    // A stop in the middle: not "done", and a status that says so; said in
+    // words unless whoever started it asked for quiet (the host's demo stops
+    // its simulator on purpose).
+    for (bool quiet : {false, true}) {
+        SCOPED_TRACE(quiet);
+        std::vector<std::string> argv = {kSim, "--no-wait", "-e", "press 1; wait 10s; press 2"};
+        if (quiet) argv.push_back("--quiet");
+        ChildProcess stopped(argv);
+        ASSERT_TRUE(stopped.waitForLines(1, limit(5s)));
+        stopped.signal(SIGTERM);
+        EXPECT_EQ(stopped.wait(limit(5s)), 1);
+        EXPECT_EQ(stopped.lines().size(), 1u) << "only the port's name: " << stopped.outputText();
+        EXPECT_EQ(stopped.errorText(), quiet ? "" : "quorlix-sim: stopped by a signal before everything was sent\n");
+    }
 }
 
 }  // namespace

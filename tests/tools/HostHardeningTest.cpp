@@ -70,6 +70,17 @@ struct Mapping {
     quorlix_shm* shm = nullptr;
 };
 
+// True once the first controller entry has been rewritten by its device
+// (its counter moves past the entry's creation).
+bool waitForPublished(const quorlix_shm& shm) {
+    for (auto until = std::chrono::steady_clock::now() + limit(20s); std::chrono::steady_clock::now() < until;
+         std::this_thread::sleep_for(10ms))
+        if (__atomic_load_n(&shm.controllers.count, __ATOMIC_ACQUIRE) >= 1 &&
+            __atomic_load_n(&shm.controllers.changes[0], __ATOMIC_ACQUIRE) >= 2)
+            return true;
+    return false;
+}
+
 // An object that looks like a host's, made by this test: `records` decides
 // what lies in the entries.
 void forgeObject(const std::string& name, mode_t mode, off_t size, uid_t owner,
@@ -112,6 +123,9 @@ TEST(HostHardening, AReaderHoldingALockNeitherWedgesTheHostNorGoesUnseen) {
     ASSERT_TRUE(objectExists(name)) << run.host->errorText();
     Mapping reader(name);
     ASSERT_NE(reader.shm, nullptr);
+    // Only a device that runs can be kept waiting: the lock is taken once it
+    // has published a record of the script.
+    ASSERT_TRUE(waitForPublished(*reader.shm)) << run.host->errorText();
     ASSERT_EQ(quorlix_shm_lock(&reader.shm->controllers.lock.mutex), 0);
 
     // The view names the holder; so does the log, once.

@@ -16,6 +16,7 @@ namespace host {
 const char* const kHostUsage =
     "usage: quorlix-host [options] [CONFIG]\n"
     "       quorlix-host watch --shm NAME [--json] [--once] [--interval MS] [--owner USER]\n"
+    "                          [--duration SECS]\n"
     "       quorlix-host mirror --listen PORT|URL --shm NAME [--from HOST] [--shm-group GROUP]\n"
     "\n"
     "Runs the devices of a configuration file: loads each device's plug-in, creates the\n"
@@ -42,9 +43,10 @@ const char* const kHostUsage =
     "  --osc-ttl N       routers (1 to 255) a multicast datagram may cross (default 1: this\n"
     "                    network only)\n"
     "  --keep-going      run on when a device's init fails, trying it again from time to time\n"
-    "  --duration SECS   stop after this many seconds\n"
+    "  --duration SECS   stop after this many seconds (default 0: until stopped)\n"
     "  --debug LEVEL     debug level of the devices' logger (overrides the configuration)\n"
-    "  --realtime [PRIO] run each device's thread with real-time scheduling (SCHED_FIFO) at\n"
+    "  --realtime [PRIO]\n"
+    "                    run each device's thread with real-time scheduling (SCHED_FIFO) at\n"
     "                    priority PRIO, 1 to 99 (default 10; a number right after the flag\n"
     "                    is its PRIO), so a busy machine does not delay the records; the\n"
     "                    configuration line \"realtime PRIO\" does the same. It needs\n"
@@ -65,20 +67,27 @@ const char* const kHostUsage =
     "  --interval MS     how often to look (default 50)\n"
     "  --owner USER      the user the host runs as, by name or number (default: this one);\n"
     "                    an object of any other user, or one every user may write, is refused\n"
+    "  --duration SECS   stop after this many seconds (default 0: until the host stops)\n"
     "\n"
     "mirror: on a render node, receive what a host sends with --osc and keep the same shared\n"
     "memory /NAME for the programs there (and 'watch'). Its header says 'stale' until the\n"
     "first keyframe (once a second) and after 3 s without a datagram; datagrams lost,\n"
     "malformed or from other hosts are counted and reported, never written.\n"
-    "  --listen PORT|URL a UDP port (7770), or osc.udp://:7770/, or a multicast group to join,\n"
-    "                    osc.udp://239.255.42.1:7770/\n"
+    "  --listen PORT|URL\n"
+    "                    where the host's datagrams arrive: a UDP port on every network of\n"
+    "                    this node (7770, or osc.udp://:7770/), the same port on one\n"
+    "                    address of this node only, for a node on two networks\n"
+    "                    (osc.udp://192.168.1.20:7770/), or a multicast group to join\n"
+    "                    (osc.udp://239.255.42.1:7770/)\n"
     "  --shm NAME        the shared memory to create on this node\n"
     "  --from HOST       accept datagrams from HOST (name or address) only; OSC has no\n"
     "                    authentication, so use it and keep OSC on a private network\n"
-    "  --shm-group GROUP the object belongs to GROUP with mode 0660 (default 0600)\n"
+    "  --shm-group GROUP\n"
+    "                    the object belongs to GROUP with mode 0660 (default 0600)\n"
     "  --duration SECS   stop after this many seconds\n"
     "\n"
-    "Standard output carries the view alone (JSON, plain text, the summary); the devices'\n"
+    "Standard output carries the view alone (plain text and the summary; or JSON, the summary\n"
+    "then going to standard error so that the stream stays JSON); the devices'\n"
     "log and the host's messages go to standard error, or into the live view on a terminal,\n"
     "which fits the terminal's size and follows it.\n"
     "\n"
@@ -155,7 +164,7 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
                 return false;
             }
             options.shmGroup = value;
-        } else if (options.mode == HostOptions::Mode::watch) {
+        } else if (options.mode == HostOptions::Mode::watch && arg != "--duration") {
             if (arg == "--once") options.watch.once = true;
             else if (arg == "--owner") {
                 if (!takeValue()) return false;
@@ -218,8 +227,8 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
         } else if (arg == "--keep-going") options.keepGoing = true;
         else if (arg == "--duration") {
             if (!takeValue()) return false;
-            if (!parseNumber(value, 0.001, 1e7, number)) {
-                error = "--duration: \"" + value + "\" is not a number of seconds";
+            if (!parseNumber(value, 0, 1e7, number)) {
+                error = "--duration: \"" + visibleText(value) + "\" is not a number of seconds (0 or more; 0: until stopped)";
                 return false;
             }
             options.duration = number;
@@ -268,6 +277,7 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
         error = "watch needs --shm NAME";
         return false;
     }
+    options.watch.duration = options.duration;
     if (options.mode == HostOptions::Mode::mirror && !options.help) {
         if (options.mirror.listen.empty() || options.shm.empty()) {
             error = "mirror needs --listen PORT|URL and --shm NAME";

@@ -75,7 +75,7 @@ std::string summary(const std::vector<std::unique_ptr<DeviceRunner>>& runners) {
            std::to_string(errors) + " errors";
 }
 
-bool loadConfig(const HostOptions& options, ChildProgram& sim, HostConfig& config, std::string& error) {
+bool loadConfig(const HostOptions& options, HostConfig& config, std::string& error) {
     if (!options.config.empty()) {
         if (readConfigFile(options.config, config, error)) return true;
         // A mistyped command reads as a file name that is not there.
@@ -83,24 +83,33 @@ bool loadConfig(const HostOptions& options, ChildProgram& sim, HostConfig& confi
         bool missing = stat(options.config.c_str(), &info) != 0 && errno == ENOENT;
         if (missing && options.config.find_first_of("/.") == std::string::npos)
             error = "\"" + visibleText(options.config) +
-                    "\" is neither a command (watch) nor a configuration file (see --help)";
+                    "\" is neither a command (watch, mirror) nor a configuration file (see --help)";
         return false;
     }
-    std::string port = options.port;
-    if (port.empty()) {
-        std::string program = options.sim.empty() ? builtInSimPath() : options.sim;
-        if (!sim.start(program, {"--demo", "--quiet", "--stay"}, error)) {
-            error = "starting the simulator: " + error;
-            return false;
-        }
-        port = sim.port(std::chrono::seconds(10));
-        if (port.empty()) {
-            error = "the simulator " + program + " named no line";
-            return false;
-        }
-    }
-    std::istringstream text(builtInConfig(port));
+    // The demo's line is filled in when its simulator runs (startDemoLine).
+    std::istringstream text(builtInConfig(options.port));
     return readConfig(text, "<built-in>", config, error);
+}
+
+// The demo's wand is the simulator's. It starts once everything else has
+// been checked, so that a mistake on the command line leaves no simulator
+// behind to complain that it was stopped.
+bool startDemoLine(const HostOptions& options, ChildProgram& sim, HostConfig& config, std::string& error) {
+    if (!options.config.empty() || !options.port.empty()) return true;
+    std::string program = options.sim.empty() ? builtInSimPath() : options.sim;
+    if (!sim.start(program, {"--demo", "--quiet", "--stay"}, error)) {
+        error = "starting the simulator: " + error;
+        return false;
+    }
+    std::string port = sim.port(std::chrono::seconds(10));
+    if (port.empty()) {
+        error = "the simulator " + program + " named no line";
+        return false;
+    }
+    for (DeviceConfig& d : config.devices)
+        for (OptionLine& o : d.options)
+            if (o.name == "serialport") o.args = {port};
+    return true;
 }
 
 // Stop signals, and the terminal's SIGWINCH when it is resized, are taken by
@@ -126,15 +135,22 @@ sigset_t blockHostSignals() {
 using Libraries = std::map<std::string, std::unique_ptr<PluginLibrary>>;
 
 // Every library loads before anything starts; false (reported) when one does not.
-bool loadLibraries(const HostConfig& config, const std::string& builtIn, Libraries& libraries) {
+bool loadLibraries(const HostConfig& config, const HostOptions& options, const std::string& builtIn,
+                   Libraries& libraries) {
     std::string error;
     for (const DeviceConfig& d : config.devices) {
         std::string path = resolveLibrary(d.library, config.fileName, builtIn);
         if (libraries.count(path)) continue;
         std::unique_ptr<PluginLibrary> library(new PluginLibrary());
         if (!library->load(path, error)) {
-            std::fprintf(stderr, "quorlix-host: %s:%u: cannot load %s: %s\n", config.fileName.c_str(), d.line,
-                         d.library.c_str(), error.c_str());
+            // Where the path came from is what the user must change.
+            if (d.library == "quorlix" && !options.plugin.empty())
+                hostMessage("--plugin: cannot load " + path + ": " + error);
+            else if (d.library == "quorlix" && options.config.empty())
+                hostMessage("cannot load the plug-in " + path + " (--plugin names another): " + error);
+            else
+                hostMessage(config.fileName + ":" + std::to_string(d.line) + ": cannot load " + d.library + ": " +
+                            error);
             return false;
         }
         libraries[path] = std::move(library);
@@ -226,6 +242,8 @@ void explainFailure(const DeviceRunner& runner, const DeviceConfig& config, cons
 // One after another, so each device finds the entries of those before it.
 bool connectAll(std::vector<std::unique_ptr<DeviceRunner>>& runners, const HostConfig& config, bool keepGoing) {
     for (std::size_t i = 0; i < runners.size(); ++i) {
+        if (config.devices[i].library == "quorlix")
+            for (const std::string& note : defaultNotes(config.fileName, config.devices[i])) hostMessage(note);
         if (runners[i]->connect()) continue;
         explainFailure(*runners[i], config.devices[i], config.fileName);
         if (!keepGoing) return false;
@@ -345,7 +363,7 @@ int runHost(const HostOptions& options) {
     ChildProgram sim;
     HostConfig config;
     std::string error;
-    if (!loadConfig(options, sim, config, error)) {
+    if (!loadConfig(options, config, error)) {
         std::fprintf(stderr, "quorlix-host: %s\n", error.c_str());
         return 2;
     }
@@ -353,7 +371,7 @@ int runHost(const HostOptions& options) {
 
     const std::string builtIn = options.plugin.empty() ? builtInPluginPath() : options.plugin;
     Libraries libraries;
-    if (!loadLibraries(config, builtIn, libraries)) return 2;
+    if (!loadLibraries(config, options, builtIn, libraries)) return 2;
 
     std::unique_ptr<SharedStorages> storages = SharedStorages::create(options.shm, config.logger, error,
                                                                       options.shmGroup.empty() ? config.shmGroup : options.shmGroup);
@@ -361,8 +379,6 @@ int runHost(const HostOptions& options) {
         std::fprintf(stderr, "quorlix-host: %s\n", error.c_str());
         return 1;
     }
-
-    if (!portsUsable(config, options)) return 2;
 
     error.clear();
     std::unique_ptr<OscPublisher> publisher = makePublisher(options, config, *storages, error);
@@ -379,6 +395,11 @@ int runHost(const HostOptions& options) {
             return 2;
         }
     }
+    if (!startDemoLine(options, sim, config, error)) {
+        hostMessage(error);
+        return 2;
+    }
+    if (!portsUsable(config, options)) return 2;
     routeOutputs(options.view, config, out);
 
     // The network gets every change too, from a thread of its own; first,

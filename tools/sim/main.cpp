@@ -255,7 +255,8 @@ int main(int argc, char** argv) {
     // not send everything, and must not claim it did.
     const bool cutShort = gStop.load() && options.mode != sim::SimOptions::Mode::interactive &&
                           options.mode != sim::SimOptions::Mode::forward;
-    if (cutShort && runError.empty()) runError = "stopped by a signal before everything was sent";
+    // A program that runs us quietly (the host's demo) stops us on purpose.
+    if (cutShort && runError.empty() && !options.quiet) runError = "stopped by a signal before everything was sent";
 
     if (line->plugged() && !cutShort) line->drain(options.linger, gStop);
     // Tells a program that started the simulator that everything was sent.
@@ -270,6 +271,7 @@ int main(int argc, char** argv) {
     if (stamps != nullptr) std::fclose(stamps);
     if (capture != nullptr) std::fclose(capture);
     if (!runError.empty()) return fail(runError);
+    if (cutShort) return 1;
     if (!options.quiet)
         std::fprintf(stderr, "quorlix-sim: sent %llu records (%llu bytes)\n",
                      static_cast<unsigned long long>(runner.counts().records),
