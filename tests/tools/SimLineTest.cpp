@@ -189,7 +189,8 @@ TEST(SimCapture, CapturedStreamReplaysAsTheSameBytes) {
         sim::Bytes bytes;
     } first, second;
 
-    sim::CaptureSink capture(first, out);
+    // A file name may hold anything; the note must stay one comment line.
+    sim::CaptureSink capture(first, out, "taken from --script a\nb.qs");
     sim::ScriptRunner runner(capture);
     sim::Script script;
     sim::ParseError error;
@@ -205,6 +206,8 @@ TEST(SimCapture, CapturedStreamReplaysAsTheSameBytes) {
     std::fclose(in);
     std::remove(path.c_str());
 
+    EXPECT_EQ(text.rfind(std::string(sim::kCaptureHeader) + "\n# taken from --script a?b.qs\n", 0), 0u) << text;
+    EXPECT_TRUE(sim::isCapture(text));
     sim::Script replay;
     ASSERT_TRUE(sim::parseScript(text, replay, error)) << error.what << "\n" << text;
     // The pause is kept (at least as long as it was), and the line events in order.
@@ -217,6 +220,25 @@ TEST(SimCapture, CapturedStreamReplaysAsTheSameBytes) {
     sim::ScriptRunner again(second);
     ASSERT_TRUE(again.run(replay));
     EXPECT_EQ(second.bytes, first.bytes);
+}
+
+TEST(SimCapture, OnlyAHeaderOnTheFirstLineMakesACapture) {
+    const std::string header = sim::kCaptureHeader;
+    const struct {
+        std::string text;
+        bool capture;
+    } cases[] = {
+        {header + "\nraw 80 8F\n", true},
+        {header, true},
+        {header + "\r\nwait 5ms\r\n", true},
+        {"", false},
+        {"raw 80 01 10 8F\n", false},
+        {"\n" + header + "\n", false},
+        {header + " \n", false},
+        {"# quorlix-sim capture 10\n", false},
+        {std::string("\x80\x01\x10\x8F", 4), false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(sim::isCapture(c.text), c.capture) << c.text;
 }
 
 }  // namespace

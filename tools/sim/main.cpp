@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -79,6 +81,24 @@ std::FILE* openOutput(const std::string& path, std::string& error) {
     std::FILE* f = std::fopen(path.c_str(), "w");
     if (f == nullptr) error = path + ": " + std::strerror(errno);
     return f;
+}
+
+// Where and when a capture was taken, for the comment under its header.
+std::string captureAbout(const sim::SimOptions& options, const std::string& port) {
+    std::string from;
+    switch (options.mode) {
+    case sim::SimOptions::Mode::script: from = "--script " + options.source; break;
+    case sim::SimOptions::Mode::inline_: from = "-e"; break;
+    case sim::SimOptions::Mode::demo: from = "--demo"; break;
+    case sim::SimOptions::Mode::replay: from = "--replay " + options.source; break;
+    case sim::SimOptions::Mode::forward: from = "--forward " + options.source; break;
+    default: from = "--interactive"; break;
+    }
+    std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm utc{};
+    char when[32] = "at an unknown time";
+    if (gmtime_r(&now, &utc) != nullptr) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return std::string("taken ") + when + " from " + from + ", sent on " + port;
 }
 
 std::string heldText(sim::ButtonSet held) {
@@ -222,15 +242,18 @@ int main(int argc, char** argv) {
     lineSink.setStamps(stamps);
     if (options.verbose) lineSink.setTrace(stderr);
     lineSink.setWaitForReader(line->isPty() && options.waitForHost);
-    std::unique_ptr<sim::CaptureSink> captureSink;
-    if (capture != nullptr) captureSink.reset(new sim::CaptureSink(lineSink, capture));
-    sim::ScriptSink& sink = captureSink ? static_cast<sim::ScriptSink&>(*captureSink) : lineSink;
-    sim::ScriptRunner runner(sink);
 
     if (line->isPty() && options.waitForHost) {
         if (!options.quiet) std::fprintf(stderr, "quorlix-sim: waiting for a host to open %s\n", line->portName().c_str());
         line->waitForReader(gStop, std::chrono::milliseconds(1000));
     }
+    // Begun once a host listens: the capture's first wait is the wand's, not
+    // how long the host took to start.
+    std::unique_ptr<sim::CaptureSink> captureSink;
+    if (capture != nullptr)
+        captureSink.reset(new sim::CaptureSink(lineSink, capture, captureAbout(options, line->portName())));
+    sim::ScriptSink& sink = captureSink ? static_cast<sim::ScriptSink&>(*captureSink) : lineSink;
+    sim::ScriptRunner runner(sink);
 
     bool ok = true;
     std::string runError;
