@@ -91,6 +91,7 @@ std::string captureAbout(const sim::SimOptions& options, const std::string& port
     case sim::SimOptions::Mode::inline_: from = "-e"; break;
     case sim::SimOptions::Mode::demo: from = "--demo"; break;
     case sim::SimOptions::Mode::replay: from = "--replay " + options.source; break;
+    case sim::SimOptions::Mode::raw: from = "--raw " + options.source; break;
     case sim::SimOptions::Mode::forward: from = "--forward " + options.source; break;
     default: from = "--interactive"; break;
     }
@@ -189,29 +190,39 @@ int main(int argc, char** argv) {
     }
     if (options.mode == sim::SimOptions::Mode::none) {
         if (!isatty(STDIN_FILENO))
-            return fail("nothing to send: give --script, -e, --demo, --interactive, --replay or --forward", 2);
+            return fail("nothing to send: give --script, -e, --demo, --interactive, --replay, --raw or --forward", 2);
         options.mode = sim::SimOptions::Mode::interactive;
     }
 
     // Everything that can be refused is checked before the line exists.
     sim::Script script;
-    std::string replay;
+    std::string raw;
+    const bool replay = options.mode == sim::SimOptions::Mode::replay;
     if (options.mode == sim::SimOptions::Mode::script || options.mode == sim::SimOptions::Mode::inline_ ||
-        options.mode == sim::SimOptions::Mode::demo) {
+        options.mode == sim::SimOptions::Mode::demo || replay) {
         std::string text = options.source;
         std::string where = "-e";
         if (options.mode == sim::SimOptions::Mode::demo) {
             text = sim::kDemoScript;
             where = "demo";
-        } else if (options.mode == sim::SimOptions::Mode::script) {
+        } else if (options.mode != sim::SimOptions::Mode::inline_) {
             where = options.source == "-" ? "stdin" : options.source;
             if (!readAll(options.source, text, error)) return fail(error, 2);
         }
+        // A script or a byte dump would play as something else than was taken.
+        if (replay && !sim::isCapture(text))
+            return fail("--replay " + options.source + ": not a capture written by --capture (its first line is not \"" +
+                            sim::kCaptureHeader + "\"); play a script with --script, send raw bytes with --raw",
+                        2);
         sim::ParseError parseError;
         if (!sim::parseScript(text, script, parseError))
             return fail(where + ":" + std::to_string(parseError.line) + ": " + parseError.what, 2);
-    } else if (options.mode == sim::SimOptions::Mode::replay) {
-        if (!readAll(options.source, replay, error)) return fail(error, 2);
+    } else if (options.mode == sim::SimOptions::Mode::raw) {
+        if (!readAll(options.source, raw, error)) return fail(error, 2);
+        if (sim::isCapture(raw))
+            return fail("--raw " + options.source +
+                            ": a capture written by --capture, not raw bytes; replay it with --replay",
+                        2);
     }
     std::FILE* capture = openOutput(options.capture, error);
     if (!options.capture.empty() && capture == nullptr) return fail(error, 2);
@@ -261,8 +272,8 @@ int main(int argc, char** argv) {
     case sim::SimOptions::Mode::interactive:
         ok = runInteractive(runner);
         break;
-    case sim::SimOptions::Mode::replay:
-        ok = sink.send(sim::Bytes(replay.begin(), replay.end()));
+    case sim::SimOptions::Mode::raw:
+        ok = sink.send(sim::Bytes(raw.begin(), raw.end()));
         break;
     case sim::SimOptions::Mode::forward:
         ok = runForward(options, sink, runError);
@@ -293,9 +304,14 @@ int main(int argc, char** argv) {
     if (stamps != nullptr) std::fclose(stamps);
     if (capture != nullptr) std::fclose(capture);
     if (!runError.empty()) return fail(runError);
-    if (!options.quiet)
+    // Bytes passed on as they came are not counted as records: their chunks need not be records.
+    const bool framed = options.mode != sim::SimOptions::Mode::replay && options.mode != sim::SimOptions::Mode::raw &&
+                        options.mode != sim::SimOptions::Mode::forward;
+    if (!options.quiet && framed)
         std::fprintf(stderr, "quorlix-sim: sent %llu records (%llu bytes)\n",
                      static_cast<unsigned long long>(runner.counts().records),
                      static_cast<unsigned long long>(lineSink.bytesSent()));
+    else if (!options.quiet)
+        std::fprintf(stderr, "quorlix-sim: sent %llu bytes\n", static_cast<unsigned long long>(lineSink.bytesSent()));
     return 0;
 }
