@@ -24,6 +24,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -154,6 +155,9 @@ bool runForward(const sim::SimOptions& options, sim::ScriptSink& sink, std::stri
         if (fd >= 0) ::close(fd);
         return false;
     }
+    // Held as a host holds its line: nothing else takes the wand's bytes, and
+    // a simulated wand on the far end starts once it sees the line held.
+    ::ioctl(fd, TIOCEXCL, nullptr);
     bool ok = true;
     while (!gStop.load()) {
         pollfd p{fd, POLLIN, 0};
@@ -170,6 +174,7 @@ bool runForward(const sim::SimOptions& options, sim::ScriptSink& sink, std::stri
         }
         if (!sink.send(sim::Bytes(buffer, buffer + n))) break;
     }
+    ::ioctl(fd, TIOCNXCL, nullptr);
     ::close(fd);
     return ok;
 }
