@@ -224,21 +224,10 @@ TEST(SimCapture, CapturedStreamReplaysAsTheSameBytes) {
 
 TEST(SimCapture, OnlyAHeaderOnTheFirstLineMakesACapture) {
     const std::string header = sim::kCaptureHeader;
-    const struct {
-        std::string text;
-        bool capture;
-    } cases[] = {
-        {header + "\nraw 80 8F\n", true},
-        {header, true},
-        {header + "\r\nwait 5ms\r\n", true},
-        {"", false},
-        {"raw 80 01 10 8F\n", false},
-        {"\n" + header + "\n", false},
-        {header + " \n", false},
-        {"# quorlix-sim capture 10\n", false},
-        {std::string("\x80\x01\x10\x8F", 4), false},
-    };
-    for (const auto& c : cases) EXPECT_EQ(sim::isCapture(c.text), c.capture) << c.text;
+    EXPECT_TRUE(sim::isCapture(header));
+    EXPECT_TRUE(sim::isCapture(header + "\r\nwait 5ms\r\n")) << "edited on Windows";
+    for (const std::string& other : {std::string(), "\n" + header, header + " \n", header + "0\n"})
+        EXPECT_FALSE(sim::isCapture(other)) << other;
 }
 
 }  // namespace
