@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <regex>
 #include <string>
@@ -445,9 +446,29 @@ TEST(HostEndToEnd, TheDemoRunsByItselfAndEndsWithASummary) {
 
 TEST(SimEndToEnd, RefusalsAndAnEndCutShortAreTold) {
     TempDir dir;
-    ChildProcess directory({kSim, "--script", dir.path()});
-    EXPECT_EQ(directory.wait(limit(5s)), 2);
-    EXPECT_EQ(directory.errorText(), "quorlix-sim: " + dir.path() + ": is a directory, not a file\n");
+    const std::string script = dir.file("moves.qs", "press 1\n");
+    const std::string bytes = dir.file("bytes.bin", std::string("\x80\x01\x10\x8F", 4));
+    const std::string capture = dir.file("wand.qs", "# quorlix-sim capture 1\nraw 80 01 10 8F\n");
+    const std::string broken = dir.file("broken.qs", "# quorlix-sim capture 1\nraw 80 8Z\n");
+    const auto notACapture = [](const std::string& file) {
+        return "--replay " + file + ": not a capture written by --capture (its first line is not \"# quorlix-sim "
+               "capture 1\"); play a script with --script, send raw bytes with --raw";
+    };
+    const std::pair<std::vector<std::string>, std::string> refusals[] = {
+        {{"--script", dir.path()}, dir.path() + ": is a directory, not a file"},
+        {{"--replay", script}, notACapture(script)},
+        {{"--replay", bytes}, notACapture(bytes)},
+        {{"--raw", capture}, "--raw " + capture + ": a capture written by --capture, not raw bytes; replay it with --replay"},
+        {{"--replay", broken}, broken + ":2: raw: \"8Z\" is not a hex byte"},
+    };
+    for (const auto& refusal : refusals) {
+        std::vector<std::string> args = refusal.first;
+        args.insert(args.begin(), kSim);
+        ChildProcess refused(args);
+        EXPECT_EQ(refused.wait(limit(5s)), 2) << refusal.second;
+        EXPECT_EQ(refused.errorText(), "quorlix-sim: " + refusal.second + "\n");
+        EXPECT_EQ(refused.outputText(), "") << "refused before the line exists: " << refusal.second;
+    }
 
     // No wait after the script at all.
     ChildProcess noLinger({kSim, "--no-wait", "--quiet", "--linger", "0", "-e", "press 1"});
@@ -468,6 +489,86 @@ TEST(SimEndToEnd, RefusalsAndAnEndCutShortAreTold) {
         EXPECT_EQ(stopped.lines().size(), 1u) << "only the port's name: " << stopped.outputText();
         EXPECT_EQ(stopped.errorText(), quiet ? "" : "quorlix-sim: stopped by a signal before everything was sent\n");
     }
+}
+
+// Buttons and valuators of each record the host published, in order.
+std::vector<std::string> publishedRecords(const std::vector<std::string>& lines) {
+    std::vector<std::string> records;
+    const std::regex record("\"buttons\":\\[[0-9,]*\\],\"valuators\":\\[[-0-9.,]*\\]");
+    for (const std::string& line : lines) {
+        std::smatch m;
+        if (!std::regex_search(line, m, record)) continue;
+        // The first call may time out before the first record and publish the empty record.
+        if (records.empty() && buttonsOf(line) == kReleased) continue;
+        records.push_back(m.str());
+    }
+    return records;
+}
+
+// All the host publishes until it stopped, once it published `count` records.
+std::vector<std::string> recordsUntilStopped(ChildProcess& host, std::size_t count) {
+    EXPECT_TRUE(host.waitForOutput(
+        [count](const std::vector<std::string>& lines) { return publishedRecords(lines).size() >= count; },
+        limit(10s)))
+        << host.errorText();
+    EXPECT_EQ(host.stop(), 0) << host.errorText();
+    return publishedRecords(host.lines());
+}
+
+TEST(SimEndToEnd, AWandRecordedThroughForwardReplaysAsTheSameRecordsWithItsTiming) {
+    TempDir dir;
+    const std::string capture = dir.path() + "/session.qs";
+    const std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
+
+    // A simulated wand recorded as a real one is: the simulator between it and the host passes it on.
+    std::vector<std::string> recorded;
+    {
+        ChildProcess wand({kSim, "--link", dir.path() + "/real", "--stay", "--quiet", "-e",
+                           "press 1; wait 100ms; press 8; wait 100ms; text OK; release 1; wait 400ms; release;"
+                           "wait 100ms; hold 11 for 150ms"});
+        ASSERT_TRUE(wand.waitForLines(1, limit(5s))) << wand.errorText();
+        ChildProcess between({kSim, "--forward", dir.path() + "/real", "--capture", capture, "--link",
+                              dir.path() + "/wand", "--quiet"});
+        ASSERT_TRUE(between.waitForLines(1, limit(5s))) << between.errorText();
+        ChildProcess host({kHost, config, "--json"});
+        recorded = recordsUntilStopped(host, 6);
+        EXPECT_EQ(between.stop(), 0) << between.errorText();
+        wand.stop();
+    }
+    ASSERT_EQ(recorded.size(), 6u);
+
+    std::ifstream in(capture);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines[0], "# quorlix-sim capture 1");
+    const std::string from = " from --forward " + dir.path() + "/real, sent on " + dir.path() + "/wand";
+    EXPECT_TRUE(lines[1].rfind("# taken ", 0) == 0 && lines[1].find(from) != std::string::npos) << lines[1];
+    // The pause each write of the replay must keep after the one before.
+    std::vector<long> pauses;
+    long pause = 0;
+    for (const std::string& line : lines) {
+        if (line.rfind("wait ", 0) == 0) pause += std::stol(line.substr(5));
+        if (line.rfind("raw ", 0) != 0) continue;
+        pauses.push_back(pause);
+        pause = 0;
+    }
+    ASSERT_GE(pauses.size(), 2u);
+    EXPECT_GE(*std::max_element(pauses.begin() + 1, pauses.end()), 100) << "the wand's pauses were captured";
+
+    const std::string stamps = dir.path() + "/stamps";
+    ChildProcess replay({kSim, "--link", dir.path() + "/wand", "--stay", "--quiet", "--replay", capture, "--stamps",
+                         stamps});
+    ASSERT_TRUE(replay.waitForLines(1, limit(5s))) << replay.errorText();
+    ChildProcess host({kHost, config, "--json"});
+    EXPECT_EQ(recordsUntilStopped(host, recorded.size()), recorded);
+    EXPECT_EQ(replay.stop(), 0) << replay.errorText();
+
+    std::ifstream written(stamps);
+    std::vector<long long> at((std::istream_iterator<long long>(written)), std::istream_iterator<long long>());
+    ASSERT_EQ(at.size(), pauses.size()) << "one write for each write captured";
+    for (std::size_t i = 1; i < at.size(); ++i)
+        EXPECT_GE(at[i] - at[i - 1], pauses[i] * 1000000LL) << "write " << i << " came before its captured pause ended";
 }
 
 }  // namespace

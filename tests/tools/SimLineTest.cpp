@@ -189,7 +189,8 @@ TEST(SimCapture, CapturedStreamReplaysAsTheSameBytes) {
         sim::Bytes bytes;
     } first, second;
 
-    sim::CaptureSink capture(first, out);
+    // A file name may hold anything; the note must stay one comment line.
+    sim::CaptureSink capture(first, out, "taken from --script a\nb.qs");
     sim::ScriptRunner runner(capture);
     sim::Script script;
     sim::ParseError error;
@@ -205,6 +206,8 @@ TEST(SimCapture, CapturedStreamReplaysAsTheSameBytes) {
     std::fclose(in);
     std::remove(path.c_str());
 
+    EXPECT_EQ(text.rfind(std::string(sim::kCaptureHeader) + "\n# taken from --script a?b.qs\n", 0), 0u) << text;
+    EXPECT_TRUE(sim::isCapture(text));
     sim::Script replay;
     ASSERT_TRUE(sim::parseScript(text, replay, error)) << error.what << "\n" << text;
     // The pause is kept (at least as long as it was), and the line events in order.
@@ -217,6 +220,14 @@ TEST(SimCapture, CapturedStreamReplaysAsTheSameBytes) {
     sim::ScriptRunner again(second);
     ASSERT_TRUE(again.run(replay));
     EXPECT_EQ(second.bytes, first.bytes);
+}
+
+TEST(SimCapture, OnlyAHeaderOnTheFirstLineMakesACapture) {
+    const std::string header = sim::kCaptureHeader;
+    EXPECT_TRUE(sim::isCapture(header));
+    EXPECT_TRUE(sim::isCapture(header + "\r\nwait 5ms\r\n")) << "edited on Windows";
+    for (const std::string& other : {std::string(), "\n" + header, header + " \n", header + "0\n"})
+        EXPECT_FALSE(sim::isCapture(other)) << other;
 }
 
 }  // namespace

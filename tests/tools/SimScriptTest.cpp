@@ -1,4 +1,5 @@
 #include "InteractiveKeys.h"
+#include "LineSink.h"
 #include "ScriptParser.h"
 #include "ScriptRunner.h"
 #include "SimOptions.h"
@@ -256,14 +257,24 @@ TEST(SimOptions, ModesRatesAndRefusals) {
     EXPECT_EQ(o.linger.count(), 500);
     EXPECT_FALSE(o.waitForHost);
 
+    ASSERT_TRUE(parseArgs({"--raw", "bytes.bin", "--pace", "9600"}, o, error));
+    EXPECT_EQ(o.mode, sim::SimOptions::Mode::raw);
+    EXPECT_EQ(o.source, "bytes.bin");
+    ASSERT_TRUE(parseArgs({"--replay", "wand.qs"}, o, error));
+    EXPECT_EQ(o.mode, sim::SimOptions::Mode::replay);
+
     EXPECT_FALSE(parseArgs({"--demo", "--script", "x"}, o, error));
     EXPECT_NE(error.find("only one of"), std::string::npos);
+    EXPECT_FALSE(parseArgs({"--replay", "wand.qs", "--raw", "wand.qs"}, o, error));
+    EXPECT_EQ(error, "--raw: only one of --script, -e, --demo, --interactive, --replay, --raw, --forward");
     EXPECT_FALSE(parseArgs({"--pace", "fast"}, o, error));
     EXPECT_FALSE(parseArgs({"--pace", "0"}, o, error));
     EXPECT_FALSE(parseArgs({"--script"}, o, error));
     EXPECT_EQ(error, "--script needs a value");
     EXPECT_FALSE(parseArgs({"--frobnicate"}, o, error));
     EXPECT_FALSE(parseArgs({"--port", "/dev/ttyS0", "--link", "/tmp/x"}, o, error));
+    // The help names the line --replay looks for.
+    EXPECT_NE(std::string(sim::kSimUsage).find(sim::kCaptureHeader), std::string::npos);
 }
 
 }  // namespace

@@ -66,8 +66,26 @@ bool LineSink::plug() {
     return !stop_.load();
 }
 
-CaptureSink::CaptureSink(ScriptSink& next, std::FILE* out)
-    : next_(next), out_(out), last_(std::chrono::steady_clock::now()) {}
+const char* const kCaptureHeader = "# quorlix-sim capture 1";
+
+bool isCapture(const std::string& text) {
+    std::string first = text.substr(0, text.find('\n'));
+    if (!first.empty() && first.back() == '\r') first.pop_back();
+    return first == kCaptureHeader;
+}
+
+CaptureSink::CaptureSink(ScriptSink& next, std::FILE* out, const std::string& about)
+    : next_(next), out_(out), last_(std::chrono::steady_clock::now()) {
+    std::fprintf(out_, "%s\n", kCaptureHeader);
+    if (!about.empty()) {
+        // One comment line, whatever a file name holds.
+        std::string line = about;
+        for (char& c : line)
+            if (static_cast<unsigned char>(c) < 0x20) c = '?';
+        std::fprintf(out_, "# %s\n", line.c_str());
+    }
+    std::fflush(out_);
+}
 
 void CaptureSink::noteGap() {
     auto now = std::chrono::steady_clock::now();

@@ -47,10 +47,19 @@ private:
     std::string error_;
 };
 
-// Writes what passes through as a script that replays it with its timing.
+// The first line of every capture: what --replay looks for, so that it never
+// takes a script or a byte dump for one.
+extern const char* const kCaptureHeader;
+
+// True when `text` begins with kCaptureHeader as a line of its own.
+bool isCapture(const std::string& text);
+
+// Writes what passes through as a capture: kCaptureHeader, `about` as a
+// comment (where and when it was taken), then a script that replays
+// everything with its timing.
 class CaptureSink : public ScriptSink {
 public:
-    CaptureSink(ScriptSink& next, std::FILE* out);
+    CaptureSink(ScriptSink& next, std::FILE* out, const std::string& about = "");
 
     bool send(const Bytes& bytes) override;
     bool pause(Duration duration) override { return next_.pause(duration); }

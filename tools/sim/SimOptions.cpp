@@ -9,18 +9,23 @@ namespace sim {
 
 const char* const kSimUsage =
     "usage: quorlix-sim [options] (--script FILE | -e SCRIPT | --demo | --interactive | --replay FILE |\n"
-    "                              --forward DEVICE)\n"
+    "                              --raw FILE | --forward DEVICE)\n"
     "\n"
     "Speaks the Quorlix wand's serial protocol on a new pseudo-terminal, whose path it prints\n"
     "on the first line of standard output, or on a real serial device. When everything was\n"
     "sent and read it prints \"done\".\n"
+    "\n"
+    "To record a real wand, put the simulator between it and the host with\n"
+    "--forward DEVICE --capture FILE; --replay FILE plays the session again.\n"
     "\n"
     "What to send (one of):\n"
     "  --script FILE     run a script file (\"-\" reads it from standard input)\n"
     "  -e SCRIPT         run an inline script, e.g. -e \"press 8; wait 100ms; release\"\n"
     "  --demo            run the built-in demo script\n"
     "  --interactive     keys at the terminal press buttons (the default on a terminal)\n"
-    "  --replay FILE     send a captured byte stream as it is\n"
+    "  --replay FILE     play a capture written by --capture again, with its timing\n"
+    "  --raw FILE        send a file's bytes as they are, all at once (with --pace: at\n"
+    "                    the line rate)\n"
     "  --forward DEVICE  pass on what a real wand on DEVICE sends (use with --capture)\n"
     "\n"
     "Script commands (one per line or separated by ';', # starts a comment):\n"
@@ -44,11 +49,14 @@ const char* const kSimUsage =
     "                    everything (default 2s; 0: not at all)\n"
     "\n"
     "Output:\n"
-    "  --capture FILE    write everything sent as a script that replays it with its timing\n"
+    "  --capture FILE    write everything sent as a capture for --replay: a script that\n"
+    "                    replays it with its timing, whose first line is\n"
+    "                    \"# quorlix-sim capture 1\"\n"
     "  --stamps FILE     write the monotonic time (ns) at which the write of each record's\n"
     "                    last byte began\n"
     "  -v, --verbose     show each write on standard error\n"
-    "  -q, --quiet       no messages but errors\n"
+    "  -q, --quiet       no messages but errors; a stop by a signal before the end is told\n"
+    "                    by the exit status (1) alone\n"
     "  --help, --version\n";
 
 namespace {
@@ -71,7 +79,7 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& options, std
                 options.source += "\n" + source;
                 return true;
             }
-            error = std::string(flag) + ": only one of --script, -e, --demo, --interactive, --replay, --forward";
+            error = std::string(flag) + ": only one of --script, -e, --demo, --interactive, --replay, --raw, --forward";
             return false;
         }
         options.mode = mode;
@@ -101,6 +109,8 @@ bool parseSimOptions(int argc, const char* const* argv, SimOptions& options, std
             if (!setMode(SimOptions::Mode::interactive, "", "--interactive")) return false;
         } else if (arg == "--replay") {
             if (!value(v) || !setMode(SimOptions::Mode::replay, v, "--replay")) return false;
+        } else if (arg == "--raw") {
+            if (!value(v) || !setMode(SimOptions::Mode::raw, v, "--raw")) return false;
         } else if (arg == "--forward") {
             if (!value(v) || !setMode(SimOptions::Mode::forward, v, "--forward")) return false;
         } else if (arg == "--port") {

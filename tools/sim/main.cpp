@@ -9,9 +9,11 @@
 
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -22,6 +24,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -81,6 +84,25 @@ std::FILE* openOutput(const std::string& path, std::string& error) {
     return f;
 }
 
+// Where and when a capture was taken, for the comment under its header.
+std::string captureAbout(const sim::SimOptions& options, const std::string& port) {
+    std::string from;
+    switch (options.mode) {
+    case sim::SimOptions::Mode::script: from = "--script " + options.source; break;
+    case sim::SimOptions::Mode::inline_: from = "-e"; break;
+    case sim::SimOptions::Mode::demo: from = "--demo"; break;
+    case sim::SimOptions::Mode::replay: from = "--replay " + options.source; break;
+    case sim::SimOptions::Mode::raw: from = "--raw " + options.source; break;
+    case sim::SimOptions::Mode::forward: from = "--forward " + options.source; break;
+    default: from = "--interactive"; break;
+    }
+    std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm utc{};
+    char when[32] = "at an unknown time";
+    if (gmtime_r(&now, &utc) != nullptr) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S UTC", &utc);
+    return std::string("taken ") + when + " from " + from + ", sent on " + port;
+}
+
 std::string heldText(sim::ButtonSet held) {
     std::string text;
     for (int b = 1; b <= sim::kButtonCount; ++b) text += held.contains(b) ? std::to_string(b) + " " : ". ";
@@ -133,6 +155,9 @@ bool runForward(const sim::SimOptions& options, sim::ScriptSink& sink, std::stri
         if (fd >= 0) ::close(fd);
         return false;
     }
+    // Held as a host holds its line: nothing else takes the wand's bytes, and
+    // a simulated wand on the far end starts once it sees the line held.
+    ::ioctl(fd, TIOCEXCL, nullptr);
     bool ok = true;
     while (!gStop.load()) {
         pollfd p{fd, POLLIN, 0};
@@ -149,6 +174,7 @@ bool runForward(const sim::SimOptions& options, sim::ScriptSink& sink, std::stri
         }
         if (!sink.send(sim::Bytes(buffer, buffer + n))) break;
     }
+    ::ioctl(fd, TIOCNXCL, nullptr);
     ::close(fd);
     return ok;
 }
@@ -169,29 +195,39 @@ int main(int argc, char** argv) {
     }
     if (options.mode == sim::SimOptions::Mode::none) {
         if (!isatty(STDIN_FILENO))
-            return fail("nothing to send: give --script, -e, --demo, --interactive, --replay or --forward", 2);
+            return fail("nothing to send: give --script, -e, --demo, --interactive, --replay, --raw or --forward", 2);
         options.mode = sim::SimOptions::Mode::interactive;
     }
 
     // Everything that can be refused is checked before the line exists.
     sim::Script script;
-    std::string replay;
+    std::string raw;
+    const bool replay = options.mode == sim::SimOptions::Mode::replay;
     if (options.mode == sim::SimOptions::Mode::script || options.mode == sim::SimOptions::Mode::inline_ ||
-        options.mode == sim::SimOptions::Mode::demo) {
+        options.mode == sim::SimOptions::Mode::demo || replay) {
         std::string text = options.source;
         std::string where = "-e";
         if (options.mode == sim::SimOptions::Mode::demo) {
             text = sim::kDemoScript;
             where = "demo";
-        } else if (options.mode == sim::SimOptions::Mode::script) {
+        } else if (options.mode != sim::SimOptions::Mode::inline_) {
             where = options.source == "-" ? "stdin" : options.source;
             if (!readAll(options.source, text, error)) return fail(error, 2);
         }
+        // A script or a byte dump would play as something else than was taken.
+        if (replay && !sim::isCapture(text))
+            return fail("--replay " + options.source + ": not a capture written by --capture (its first line is not \"" +
+                            sim::kCaptureHeader + "\"); play a script with --script, send raw bytes with --raw",
+                        2);
         sim::ParseError parseError;
         if (!sim::parseScript(text, script, parseError))
             return fail(where + ":" + std::to_string(parseError.line) + ": " + parseError.what, 2);
-    } else if (options.mode == sim::SimOptions::Mode::replay) {
-        if (!readAll(options.source, replay, error)) return fail(error, 2);
+    } else if (options.mode == sim::SimOptions::Mode::raw) {
+        if (!readAll(options.source, raw, error)) return fail(error, 2);
+        if (sim::isCapture(raw))
+            return fail("--raw " + options.source +
+                            ": a capture written by --capture, not raw bytes; replay it with --replay",
+                        2);
     }
     std::FILE* capture = openOutput(options.capture, error);
     if (!options.capture.empty() && capture == nullptr) return fail(error, 2);
@@ -222,15 +258,18 @@ int main(int argc, char** argv) {
     lineSink.setStamps(stamps);
     if (options.verbose) lineSink.setTrace(stderr);
     lineSink.setWaitForReader(line->isPty() && options.waitForHost);
-    std::unique_ptr<sim::CaptureSink> captureSink;
-    if (capture != nullptr) captureSink.reset(new sim::CaptureSink(lineSink, capture));
-    sim::ScriptSink& sink = captureSink ? static_cast<sim::ScriptSink&>(*captureSink) : lineSink;
-    sim::ScriptRunner runner(sink);
 
     if (line->isPty() && options.waitForHost) {
         if (!options.quiet) std::fprintf(stderr, "quorlix-sim: waiting for a host to open %s\n", line->portName().c_str());
         line->waitForReader(gStop, std::chrono::milliseconds(1000));
     }
+    // Begun once a host listens: the capture's first wait is the wand's, not
+    // how long the host took to start.
+    std::unique_ptr<sim::CaptureSink> captureSink;
+    if (capture != nullptr)
+        captureSink.reset(new sim::CaptureSink(lineSink, capture, captureAbout(options, line->portName())));
+    sim::ScriptSink& sink = captureSink ? static_cast<sim::ScriptSink&>(*captureSink) : lineSink;
+    sim::ScriptRunner runner(sink);
 
     bool ok = true;
     std::string runError;
@@ -238,8 +277,8 @@ int main(int argc, char** argv) {
     case sim::SimOptions::Mode::interactive:
         ok = runInteractive(runner);
         break;
-    case sim::SimOptions::Mode::replay:
-        ok = sink.send(sim::Bytes(replay.begin(), replay.end()));
+    case sim::SimOptions::Mode::raw:
+        ok = sink.send(sim::Bytes(raw.begin(), raw.end()));
         break;
     case sim::SimOptions::Mode::forward:
         ok = runForward(options, sink, runError);
@@ -272,9 +311,14 @@ int main(int argc, char** argv) {
     if (capture != nullptr) std::fclose(capture);
     if (!runError.empty()) return fail(runError);
     if (cutShort) return 1;
-    if (!options.quiet)
+    // Bytes passed on as they came are not counted as records: their chunks need not be records.
+    const bool framed = options.mode != sim::SimOptions::Mode::replay && options.mode != sim::SimOptions::Mode::raw &&
+                        options.mode != sim::SimOptions::Mode::forward;
+    if (!options.quiet && framed)
         std::fprintf(stderr, "quorlix-sim: sent %llu records (%llu bytes)\n",
                      static_cast<unsigned long long>(runner.counts().records),
                      static_cast<unsigned long long>(lineSink.bytesSent()));
+    else if (!options.quiet)
+        std::fprintf(stderr, "quorlix-sim: sent %llu bytes\n", static_cast<unsigned long long>(lineSink.bytesSent()));
     return 0;
 }
