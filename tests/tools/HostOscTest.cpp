@@ -138,14 +138,22 @@ TEST(HostOsc, AMirrorServesWatchAndTheReaderAsTheMasterDoes) {
     ChildProcess host({kHost, config, "--no-view", "--shm", master});
     ASSERT_TRUE(host.waitForErrorText("-----------------------", limit(10s))) << host.errorText();
     ASSERT_TRUE(sim.waitForLine([](const std::string& l) { return l.find("done") != std::string::npos; }, limit(10s)));
-    std::this_thread::sleep_for(1200ms);  // the last changes, and a keyframe
 
     auto once = [](const std::vector<std::string>& args) {
         ChildProcess p(args);
         p.wait(limit(5s));
         return p.outputText() + p.errorText();
     };
-    const std::string onMaster = once({kHost, "watch", "--shm", master, "--once", "--json"});
+    // The script is over; the node has it once the last changes (or the
+    // next keyframe) have crossed.
+    std::string onMaster;
+    EXPECT_TRUE(eventually(
+        [&] {
+            onMaster = once({kHost, "watch", "--shm", master, "--once", "--json"});
+            return onMaster.find("\"kind\":\"tracker\"") != std::string::npos &&
+                   once({kHost, "watch", "--shm", node, "--once", "--json"}) == onMaster;
+        },
+        static_cast<int>(limit(10000ms).count())));
     EXPECT_NE(onMaster.find("\"kind\":\"tracker\""), std::string::npos) << onMaster;
     EXPECT_EQ(once({kHost, "watch", "--shm", node, "--once", "--json"}), onMaster);
     EXPECT_EQ(once({QUORLIX_SHM_READER_PATH, node}), once({QUORLIX_SHM_READER_PATH, master}));

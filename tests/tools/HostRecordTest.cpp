@@ -234,7 +234,7 @@ TEST(HostLogCapture, ALineThatNeverEndsIsKeptInPieces) {
     std::string endless(3 * host::LogCapture::kLongestLine, 'x');
     ssize_t written = ::write(STDOUT_FILENO, endless.data(), endless.size());
     std::vector<std::string> lines;
-    for (int i = 0; i < 100 && lines.size() < 3; ++i) {
+    for (int i = 0; i < 1000 && lines.size() < 3; ++i) {
         std::this_thread::sleep_for(10ms);
         lines = capture.latest();
     }
