@@ -13,7 +13,12 @@ if("$ENV{QUORLIX_M32_EMULATE}" STREQUAL "1")
   set(_compile_result TRUE)
 else()
   set(_probe ${CMAKE_BINARY_DIR}/CMakeFiles/run32/probe.c)
-  file(WRITE ${_probe} "int main(void) { return sizeof(void *) == 4 ? 0 : 1; }\n")
+  # 0: native. 2: it ran, but under an emulator that binfmt_misc starts
+  # (qemu-i386 says it is an i686 machine; a 64-bit kernel says x86_64):
+  # the tests must know, so the build names the emulator itself.
+  file(WRITE ${_probe} "#include <string.h>\n#include <sys/utsname.h>\n"
+                       "int main(void) { struct utsname u; if (sizeof(void *) != 4) return 1;\n"
+                       "  return uname(&u) == 0 && strcmp(u.machine, \"x86_64\") != 0 ? 2 : 0; }\n")
   try_run(_run_result _compile_result ${CMAKE_BINARY_DIR}/CMakeFiles/run32 ${_probe})
 endif()
 
@@ -28,5 +33,9 @@ find_program(QEMU_I386 qemu-i386)
 if(NOT QEMU_I386)
   message(FATAL_ERROR "This kernel cannot run 32-bit programs and qemu-i386 is missing: install qemu-user (scripts/install-deps m32)")
 endif()
-message(STATUS "32-bit programs cannot run on this kernel; tests run under ${QEMU_I386}")
+if("${_run_result}" STREQUAL "2")
+  message(STATUS "32-bit programs run here only through an emulator (binfmt_misc); tests run under ${QEMU_I386}")
+else()
+  message(STATUS "32-bit programs cannot run on this kernel; tests run under ${QEMU_I386}")
+endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR "${QEMU_I386};-L;/" CACHE STRING "Runs the 32-bit test programs" FORCE)

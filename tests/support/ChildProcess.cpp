@@ -60,8 +60,21 @@ ChildProcess::ChildProcess(std::vector<std::string> argv, const std::string& out
     spawn(std::move(argv), actions);
 }
 
+namespace {
+
+// A program of this build (32-bit where the emulator is for it); the
+// system's own programs (a shell, oscdump, python3) run as they are.
+bool needsEmulator(const std::string& program) {
+    std::ifstream in(program, std::ios::binary);
+    char ident[5] = {};
+    return in.read(ident, sizeof ident) && std::string(ident, 4) == "\x7f" "ELF" && ident[4] == 1;  // ELFCLASS32
+}
+
+}  // namespace
+
 void ChildProcess::spawn(std::vector<std::string> argv, posix_spawn_file_actions_t& actions) {
-    std::vector<std::string> words = emulatorWords();
+    std::vector<std::string> words;
+    if (!argv.empty() && needsEmulator(argv[0])) words = emulatorWords();
     words.insert(words.end(), argv.begin(), argv.end());
     std::vector<char*> args;
     for (std::string& w : words) args.push_back(&w[0]);

@@ -12,9 +12,9 @@
 #include <spawn.h>
 #include <sys/types.h>
 
-// A program of this build run as a child, its output collected as it comes,
-// or written to a file for a long measurement. Under an emulator (32-bit
-// builds on a 64-bit kernel) it runs through it.
+// A program run as a child, its output collected as it comes, or written to
+// a file for a long measurement. Under an emulator (32-bit builds on a kernel
+// that cannot run them) the programs of this build run through it.
 class ChildProcess {
 public:
     explicit ChildProcess(std::vector<std::string> argv);

@@ -53,6 +53,11 @@ std::string buttonsOf(const std::string& json) {
 
 const std::string kReleased = "0,0,0,0,0,0,0,0,0,0,0";
 
+// Why the 32-bit suite cannot prove some points under a user-mode emulator.
+const char* const kSignalUnderQemu =
+    "under qemu-i386 a simulator stopped by a signal may abort in its thread join (EDEADLK), "
+    "an emulator fault";
+
 TEST(HostEndToEnd, JsonLinesFollowAScriptedSequence) {
     TempDir dir;
     ChildProcess sim(simCommand(dir,
@@ -478,6 +483,7 @@ TEST(SimEndToEnd, RefusalsAndAnEndCutShortAreTold) {
     // A stop in the middle: not "done", and a status that says so; said in
     // words unless whoever started it asked for quiet (the host's demo stops
     // its simulator on purpose).
+    if (underEmulator()) GTEST_SKIP() << kSignalUnderQemu;
     for (bool quiet : {false, true}) {
         SCOPED_TRACE(quiet);
         std::vector<std::string> argv = {kSim, "--no-wait", "-e", "press 1; wait 10s; press 2"};
@@ -516,6 +522,7 @@ std::vector<std::string> recordsUntilStopped(ChildProcess& host, std::size_t cou
 }
 
 TEST(SimEndToEnd, AWandRecordedThroughForwardReplaysAsTheSameRecordsWithItsTiming) {
+    if (underEmulator()) GTEST_SKIP() << kSignalUnderQemu;
     TempDir dir;
     const std::string capture = dir.path() + "/session.qs";
     const std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));

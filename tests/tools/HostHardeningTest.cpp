@@ -118,6 +118,9 @@ void forgeObject(const std::string& name, mode_t mode, off_t size, uid_t owner,
 }
 
 TEST(HostHardening, AReaderHoldingALockNeitherWedgesTheHostNorGoesUnseen) {
+    if (underEmulator())
+        GTEST_SKIP() << "under qemu-i386 /proc shows the emulator's own system calls, so the host cannot tell "
+                        "which lock a device waits for";
     std::string name = uniqueName("lock");
     RunningHost run(name, "repeat 200 { press 1; wait 30ms; release; wait 30ms }", {"--plain"});
     ASSERT_TRUE(objectExists(name)) << run.host->errorText();
@@ -270,11 +273,17 @@ TEST(HostHardening, HangUpQuitAndAClosedPipeEndTheHostCleanly) {
         EXPECT_EQ(run.host->wait(limit(2s)), 0) << run.host->errorText();
         EXPECT_FALSE(objectExists(name));
     }
-    // The demo would run for many seconds; its reader takes one line and goes.
-    auto started = std::chrono::steady_clock::now();
-    ChildProcess pipe({"/bin/bash", "-c", "set -o pipefail; '" + kHost + "' --json --sim '" + kSim + "' | head -n 1"});
-    EXPECT_EQ(pipe.wait(limit(8s)), 0) << pipe.errorText();
-    EXPECT_LT(std::chrono::steady_clock::now() - started, limit(6s));
+    // The wand would go on for many seconds; the reader takes one line and goes.
+    TempDir dir;
+    ChildProcess sim({kSim, "--link", dir.path() + "/wand", "--stay", "--quiet", "-e",
+                      "repeat 300 { press 1; wait 50ms; release; wait 50ms }"});
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
+    std::string config = dir.file("wand.conf", "device wand quorlix\nserialport " + dir.path() + "/wand\n");
+    std::string host;
+    for (const std::string& word : emulatorWords()) host += "'" + word + "' ";
+    host += "'" + kHost + "'";
+    ChildProcess pipe({"/bin/bash", "-c", "set -o pipefail; " + host + " '" + config + "' --json | head -n 1"});
+    EXPECT_EQ(pipe.wait(limit(20s)), 0) << pipe.errorText();
     EXPECT_EQ(pipe.lines().size(), 1u);
 }
 

@@ -20,7 +20,11 @@ std::string firstLineOf(const std::string& path) {
 }  // namespace
 
 std::uint64_t processStartTicks(pid_t pid) {
-    std::string stat = firstLineOf("/proc/" + std::to_string(pid) + "/stat");
+    // The main thread's entry: the same start time, and one that user-mode
+    // emulators (qemu-i386 for 32-bit hosts) pass through from the kernel
+    // instead of making up their own for /proc/self/stat.
+    const std::string id = std::to_string(pid);
+    std::string stat = firstLineOf("/proc/" + id + "/task/" + id + "/stat");
     // The name in parentheses may hold blanks and parentheses itself.
     std::size_t end = stat.rfind(')');
     if (end == std::string::npos) return 0;
