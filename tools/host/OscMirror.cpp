@@ -111,8 +111,16 @@ int bindToAddress(const std::string& host, const std::string& port, std::string&
         error = host + ": " + gai_strerror(rc);
         return -1;
     }
-    int fd = socket(found->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0 || bind(fd, found->ai_addr, found->ai_addrlen) != 0) {
+    // A name with both kinds of address is taken by its IPv4 one, where OSC
+    // senders on a lab's network are.
+    const addrinfo* chosen = found;
+    for (const addrinfo* a = found; a != nullptr; a = a->ai_next)
+        if (a->ai_family == AF_INET) {
+            chosen = a;
+            break;
+        }
+    int fd = socket(chosen->ai_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0 || bind(fd, chosen->ai_addr, chosen->ai_addrlen) != 0) {
         const int why = errno;
         if (fd >= 0) close(fd);
         fd = -1;
@@ -143,8 +151,8 @@ std::unique_ptr<OscMirror> OscMirror::create(const std::string& listen, const st
         if (!resolve(from, mirror->from_, error)) return nullptr;
         mirror->fromName_ = from;
     }
-    const std::string example = " (a port such as 7770, or osc.udp://:7770/, or a multicast group "
-                                "osc.udp://239.255.42.1:7770/)";
+    const std::string example = " (a port such as 7770, or osc.udp://:7770/, or one address of this node "
+                                "osc.udp://192.168.1.20:7770/, or a multicast group osc.udp://239.255.42.1:7770/)";
     // liblo takes a port out of range for "any port"; a mirror must be where its host sends.
     char* urlPort = allDigits(listen) ? nullptr : lo_url_get_port(listen.c_str());
     const std::string port = urlPort != nullptr ? urlPort : listen;
