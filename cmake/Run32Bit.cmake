@@ -2,6 +2,12 @@
 # kernel can (most x86-64 kernels), and under qemu-i386 only where it cannot.
 # Decided here, once, by running a small 32-bit program; an emulator given on
 # the command line is kept as it is.
+# An emulator this file chose is chosen again on each configure: the kernel
+# or QUORLIX_M32_EMULATE may have changed since.
+if(QUORLIX_M32_EMULATOR_CHOSEN)
+  unset(CMAKE_CROSSCOMPILING_EMULATOR CACHE)
+  unset(QUORLIX_M32_EMULATOR_CHOSEN CACHE)
+endif()
 if(NOT CMAKE_SIZEOF_VOID_P EQUAL 4 OR CMAKE_CROSSCOMPILING OR WIN32 OR DEFINED CMAKE_CROSSCOMPILING_EMULATOR)
   return()
 endif()
@@ -9,7 +15,7 @@ endif()
 # QUORLIX_M32_EMULATE=1 in the environment takes the emulated path on any
 # kernel, to try on one machine what a kernel without 32-bit support gets.
 if("$ENV{QUORLIX_M32_EMULATE}" STREQUAL "1")
-  set(_run_result 1)
+  set(_run_result 3)
   set(_compile_result TRUE)
 else()
   set(_probe ${CMAKE_BINARY_DIR}/CMakeFiles/run32/probe.c)
@@ -33,9 +39,12 @@ find_program(QEMU_I386 qemu-i386)
 if(NOT QEMU_I386)
   message(FATAL_ERROR "This kernel cannot run 32-bit programs and qemu-i386 is missing: install qemu-user (scripts/install-deps m32)")
 endif()
-if("${_run_result}" STREQUAL "2")
+if("${_run_result}" STREQUAL "3")
+  message(STATUS "32-bit programs: QUORLIX_M32_EMULATE=1, tests run under ${QEMU_I386}")
+elseif("${_run_result}" STREQUAL "2")
   message(STATUS "32-bit programs run here only through an emulator (binfmt_misc); tests run under ${QEMU_I386}")
 else()
   message(STATUS "32-bit programs cannot run on this kernel; tests run under ${QEMU_I386}")
 endif()
 set(CMAKE_CROSSCOMPILING_EMULATOR "${QEMU_I386};-L;/" CACHE STRING "Runs the 32-bit test programs" FORCE)
+set(QUORLIX_M32_EMULATOR_CHOSEN ON CACHE INTERNAL "")

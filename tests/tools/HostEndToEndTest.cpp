@@ -14,6 +14,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -127,6 +128,43 @@ std::vector<std::pair<long, int>> fifoThreads(pid_t pid) {
     }
     closedir(dir);
     return threads;
+}
+
+TEST(HostEndToEnd, APortTheUserMayNotOpenGetsAdviceThatWouldWork) {
+    if (geteuid() != 0 || underEmulator()) GTEST_SKIP() << "runs the host as nobody on a line root owns";
+    TempDir dir;
+    ChildProcess sim(simCommand(dir, "press 1"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s))) << sim.errorText();
+    char* resolved = realpath((dir.path() + "/wand").c_str(), nullptr);
+    ASSERT_NE(resolved, nullptr);
+    const std::string line = resolved;
+    std::free(resolved);
+    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+    std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
+    ASSERT_EQ(chmod(config.c_str(), 0644), 0);
+    const group* dialout = getgrnam("dialout");
+    ASSERT_NE(dialout, nullptr);
+    const struct {
+        mode_t mode;
+        gid_t group;
+        std::string advice;
+    } cases[] = {
+        {0660, dialout->gr_gid,
+         " may only be opened by the members of group dialout: add nobody to it (sudo usermod -aG dialout nobody)"},
+        // Neither a group without access nor root's is worth joining.
+        {0600, dialout->gr_gid, " belongs to root:dialout with mode 600, which nobody may not open: run the host as root"},
+        {0660, 0, " belongs to root:root with mode 660, which nobody may not open: run the host as root"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.advice);
+        ASSERT_EQ(chown(line.c_str(), 0, c.group), 0);
+        ASSERT_EQ(chmod(line.c_str(), c.mode), 0);
+        ChildProcess host({"runuser", "-u", "nobody", "--", kHost, config, "--no-view"});
+        EXPECT_EQ(host.wait(limit(10s)), 1) << host.errorText();
+        EXPECT_NE(host.errorText().find("quorlix-host: wand: " + line + c.advice), std::string::npos)
+            << host.errorText();
+        EXPECT_EQ(host.errorText().find("-aG root"), std::string::npos) << host.errorText();
+    }
 }
 
 TEST(HostEndToEnd, RealtimeDeviceThreadsOrOneMessageNamingTheFix) {
