@@ -24,6 +24,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <termios.h>
@@ -244,14 +245,25 @@ int main(int argc, char** argv) {
     // A program that started us and reads our output (the host's demo) may
     // end without stopping us: when the pipe's reader is gone, so are we.
     std::atomic<bool> finished{false};
-    std::thread readerWatch([&finished] {
+    // Stop signals go to the main thread alone, so that they interrupt its
+    // waits (a script's "wait 10s" included); this thread wakes it the same way.
+    const pthread_t mainThread = pthread_self();
+    sigset_t stops, previous;
+    sigemptyset(&stops);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stops, s);
+    pthread_sigmask(SIG_BLOCK, &stops, &previous);
+    std::thread readerWatch([&finished, mainThread] {
         struct stat out {};
         if (fstat(STDOUT_FILENO, &out) != 0 || !S_ISFIFO(out.st_mode)) return;
         while (!finished.load() && !gStop.load()) {
             pollfd p{STDOUT_FILENO, 0, 0};
-            if (poll(&p, 1, 200) > 0 && (p.revents & (POLLERR | POLLHUP))) gStop.store(true);
+            if (poll(&p, 1, 200) > 0 && (p.revents & (POLLERR | POLLHUP))) {
+                gStop.store(true);
+                pthread_kill(mainThread, SIGHUP);
+            }
         }
     });
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
     sim::LineSink lineSink(*line, gStop);
     lineSink.setPace(options.pace);
