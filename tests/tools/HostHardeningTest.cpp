@@ -2,6 +2,7 @@
 // to them: readers that keep a lock, objects made by somebody else, hosts
 // that die or race for a name, signals and closed pipes.
 #include "ChildProcess.h"
+#include "Eventually.h"
 #include "JsonCheck.h"
 #include "TempDir.h"
 #include "quorlix/shm.h"
@@ -46,9 +47,7 @@ struct RunningHost {
         std::vector<std::string> argv = {kHost, config, "--shm", name};
         argv.insert(argv.end(), extra.begin(), extra.end());
         host.reset(new ChildProcess(argv));
-        for (auto until = std::chrono::steady_clock::now() + limit(10s);
-             !objectExists(name) && std::chrono::steady_clock::now() < until;)
-            std::this_thread::sleep_for(20ms);
+        eventually([&] { return objectExists(name); }, static_cast<int>(limit(10s).count()));
     }
     TempDir dir;
     ChildProcess sim;
@@ -73,12 +72,12 @@ struct Mapping {
 // True once the first controller entry has been rewritten by its device
 // (its counter moves past the entry's creation).
 bool waitForPublished(const quorlix_shm& shm) {
-    for (auto until = std::chrono::steady_clock::now() + limit(20s); std::chrono::steady_clock::now() < until;
-         std::this_thread::sleep_for(10ms))
-        if (__atomic_load_n(&shm.controllers.count, __ATOMIC_ACQUIRE) >= 1 &&
-            __atomic_load_n(&shm.controllers.changes[0], __ATOMIC_ACQUIRE) >= 2)
-            return true;
-    return false;
+    return eventually(
+        [&] {
+            return __atomic_load_n(&shm.controllers.count, __ATOMIC_ACQUIRE) >= 1 &&
+                   __atomic_load_n(&shm.controllers.changes[0], __ATOMIC_ACQUIRE) >= 2;
+        },
+        static_cast<int>(limit(20s).count()));
 }
 
 // An object that looks like a host's, made by this test: `records` decides
@@ -246,10 +245,12 @@ TEST(HostHardening, AHostThatDiesIsNoticedAndItsNameTakenOverByOneHostOnly) {
         ChildProcess b({kHost, config, "--shm", name, "--no-view", "--keep-going"});
         // The loser ends by itself, saying why; the winner runs on.
         ChildProcess* loser = nullptr;
-        for (auto until = std::chrono::steady_clock::now() + limit(20s);
-             loser == nullptr && std::chrono::steady_clock::now() < until; std::this_thread::sleep_for(10ms))
-            for (ChildProcess* p : {&a, &b})
-                if (loser == nullptr && !p->running()) loser = p;
+        eventually(
+            [&] {
+                loser = !a.running() ? &a : !b.running() ? &b : nullptr;
+                return loser != nullptr;
+            },
+            static_cast<int>(limit(20s).count()));
         ASSERT_NE(loser, nullptr) << "both run: " << a.errorText() << b.errorText();
         ChildProcess& winner = loser == &a ? b : a;
         EXPECT_EQ(loser->wait(limit(1s)), 1);

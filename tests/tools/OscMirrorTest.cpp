@@ -129,9 +129,10 @@ TEST(OscMirror, WithFromOnlyThatHostIsHeard) {
         EXPECT_EQ(mirror.mirror().url(), url);
         sendMessage(port, "/quorlix/controller", recordMessage("wand", 2, 184), "127.0.0.2");
         sendMessage(port, "/quorlix/controller", recordMessage("wand", 1, 184));
-        EXPECT_TRUE(eventually([&] { return mirror.mirror().counts().records > 0; }, 2000));
+        // Sent in this order on one machine: entry 2 would be heard first.
+        EXPECT_TRUE(eventually([&] { return mirror.region().controllers.changes[0] > 0; }, 2000));
+        EXPECT_EQ(mirror.region().controllers.changes[1], 0u) << "what came to 127.0.0.2 was heard";
         EXPECT_EQ(mirror.mirror().counts().records, 1u);
-        EXPECT_EQ(changes(mirror.region()), 1u);
     }
     std::string error;
     host::MirrorStorages none(*host::SharedStorages::create("", host::LoggerSettings{}, error));

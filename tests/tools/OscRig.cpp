@@ -47,11 +47,3 @@ MirrorThread::~MirrorThread() {
     if (thread_.joinable()) thread_.join();
 }
 
-bool eventually(const std::function<bool()>& done, int limitMs) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}

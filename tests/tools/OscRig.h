@@ -2,6 +2,7 @@
 
 // What the OSC tests share: free ports, and a mirror in this process that
 // receives on its own thread.
+#include "Eventually.h"
 #include "MirrorStorages.h"
 #include "OscMirror.h"
 #include "SharedStorages.h"
@@ -31,6 +32,3 @@ private:
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
-
-// Polls `done` every 10 ms for up to `limitMs`.
-bool eventually(const std::function<bool()>& done, int limitMs);

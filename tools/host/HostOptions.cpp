@@ -84,7 +84,7 @@ const char* const kHostUsage =
     "                    authentication, so use it and keep OSC on a private network\n"
     "  --shm-group GROUP\n"
     "                    the object belongs to GROUP with mode 0660 (default 0600)\n"
-    "  --duration SECS   stop after this many seconds\n"
+    "  --duration SECS   stop after this many seconds (default 0: until stopped)\n"
     "\n"
     "Standard output carries the view alone (plain text and the summary; or JSON, the summary\n"
     "then going to standard error so that the stream stays JSON); the devices'\n"

@@ -143,11 +143,12 @@ bool loadLibraries(const HostConfig& config, const HostOptions& options, const s
         if (libraries.count(path)) continue;
         std::unique_ptr<PluginLibrary> library(new PluginLibrary());
         if (!library->load(path, error)) {
-            // Where the path came from is what the user must change.
+            // Where the path came from is what the user must change; the
+            // loader's text names the path already.
             if (d.library == "quorlix" && !options.plugin.empty())
-                hostMessage("--plugin: cannot load " + path + ": " + error);
+                hostMessage("--plugin: " + error);
             else if (d.library == "quorlix" && options.config.empty())
-                hostMessage("cannot load the plug-in " + path + " (--plugin names another): " + error);
+                hostMessage("the built-in plug-in (--plugin names another): " + error);
             else
                 hostMessage(config.fileName + ":" + std::to_string(d.line) + ": cannot load " + d.library + ": " +
                             error);

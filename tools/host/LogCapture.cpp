@@ -50,8 +50,9 @@ void LogCapture::stop() {
     }
 }
 
-// The devices stamp their own lines; the host's get the same date and time
-// of day in the file, so that a log read later tells when each happened.
+// The host's own lines always get a date and time in the file (the devices'
+// lines as their configuration says), so a log read later tells when the
+// host saw each thing happen.
 void LogCapture::toFile(const std::string& bytes, bool last) {
     fileLine_ += bytes;
     std::string out;

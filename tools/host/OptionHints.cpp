@@ -1,5 +1,7 @@
 #include "OptionHints.h"
 
+#include "PortCheck.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -93,7 +95,7 @@ std::vector<std::string> defaultNotes(const std::string& fileName, const DeviceC
     };
     std::vector<std::string> notes;
     const std::string where = fileName + ": " + device.name + ": ";
-    if (!given({"serialport", "port"}))
+    if (configuredPort(device).empty())
         notes.push_back(where + "no serialport line: the wand's default port com2 (/dev/ttyS1) is used");
     if (!given({"valrate", "valincrementrate"}))
         notes.push_back(where + "no valrate line: the valuators do not move (the wand's default rate is 0; "

@@ -86,9 +86,8 @@ std::string unicastHost(const std::string& url) {
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
-    hints.ai_flags = AI_NUMERICHOST;
     addrinfo* found = nullptr;
-    if (getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0) return text;  // a name: resolved when bound
+    if (getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0) return text;  // binding it says why
     bool multicast = false;
     if (found->ai_family == AF_INET)
         multicast = IN_MULTICAST(ntohl(reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr.s_addr));

@@ -13,7 +13,7 @@ bool PluginLibrary::load(const std::string& path, std::string& error) {
     handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle_ == nullptr) {
         const char* text = dlerror();
-        error = text != nullptr ? text : "cannot load " + path;
+        error = text != nullptr ? text : path + ": cannot be loaded";
         return false;
     }
     // POSIX lets a function pointer travel through the void* of dlsym.

@@ -99,12 +99,13 @@ std::vector<std::string> portHints(const std::string& port) {
     struct stat info {};
     if (stat(port.c_str(), &info) != 0) return hints;
     if (access(port.c_str(), R_OK | W_OK) != 0 && errno == EACCES) {
+        // Each lookup may reuse the last one's storage: copied at once.
         const group* g = getgrgid(info.st_gid);
+        const std::string groupName = g != nullptr ? g->gr_name : std::to_string(info.st_gid);
         const passwd* owner = getpwuid(info.st_uid);
+        const std::string ownerName = owner != nullptr ? owner->pw_name : std::to_string(info.st_uid);
         const passwd* user = getpwuid(geteuid());
-        std::string groupName = g != nullptr ? g->gr_name : std::to_string(info.st_gid);
-        std::string ownerName = owner != nullptr ? owner->pw_name : std::to_string(info.st_uid);
-        std::string userName = user != nullptr ? user->pw_name : "$USER";
+        const std::string userName = user != nullptr ? user->pw_name : "$USER";
         char mode[8];
         std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(info.st_mode & 0777));
         // Joining a group helps only where the group may read and write, and
@@ -116,8 +117,8 @@ std::vector<std::string> portHints(const std::string& port) {
         else
             hints.push_back(port + " belongs to " + ownerName + ":" + groupName + " with mode " + mode + ", which " +
                             userName + " may not open: run the host as " + ownerName +
-                            ", or give the line a group of its own with a udev rule (see "
-                            "examples/99-quorlix-wand.rules)");
+                            ", or give the line a group of its own with a udev rule (the example "
+                            "99-quorlix-wand.rules is in share/doc/quorlix/examples/)");
     }
     for (pid_t holder : portHolders(port))
         hints.push_back(port + " is held by " + describeProcess(holder));
