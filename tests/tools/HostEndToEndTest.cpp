@@ -131,18 +131,25 @@ std::vector<std::pair<long, int>> fifoThreads(pid_t pid) {
     return threads;
 }
 
+// For a host run as nobody: the folder and a configuration of the wand at
+// `dir`/wand readable by every user; `line` becomes the terminal behind the link.
+std::string configForNobody(const TempDir& dir, std::string& line) {
+    char* resolved = realpath((dir.path() + "/wand").c_str(), nullptr);
+    line = resolved != nullptr ? resolved : "";
+    std::free(resolved);
+    std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
+    if (chmod(dir.path().c_str(), 0755) != 0 || chmod(config.c_str(), 0644) != 0) return "";
+    return config;
+}
+
 TEST(HostEndToEnd, APortTheUserMayNotOpenGetsAdviceThatWouldWork) {
     if (geteuid() != 0 || underEmulator()) GTEST_SKIP() << "runs the host as nobody on a line root owns";
     TempDir dir;
     ChildProcess sim(simCommand(dir, "press 1"));
     ASSERT_TRUE(sim.waitForLines(1, limit(5s))) << sim.errorText();
-    char* resolved = realpath((dir.path() + "/wand").c_str(), nullptr);
-    ASSERT_NE(resolved, nullptr);
-    const std::string line = resolved;
-    std::free(resolved);
-    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-    std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
-    ASSERT_EQ(chmod(config.c_str(), 0644), 0);
+    std::string line;
+    const std::string config = configForNobody(dir, line);
+    ASSERT_FALSE(config.empty() || line.empty());
     const group* dialout = getgrnam("dialout");
     ASSERT_NE(dialout, nullptr);
     const struct {
@@ -175,13 +182,10 @@ TEST(HostEndToEnd, RealtimeDeviceThreadsOrOneMessageNamingTheFix) {
     ChildProcess sim(simCommand(dir, "repeat 1000 { press 2; wait 50ms; release; wait 50ms }"));
     ASSERT_TRUE(sim.waitForLines(1, limit(5s))) << sim.errorText();
     // Open to nobody as well: the folder, the configuration and the line.
-    char* line = realpath((dir.path() + "/wand").c_str(), nullptr);
-    ASSERT_NE(line, nullptr);
-    ASSERT_EQ(chmod(line, 0666), 0);
-    std::free(line);
-    ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-    std::string config = dir.file("wand.conf", quietConfig(dir.path() + "/wand"));
-    ASSERT_EQ(chmod(config.c_str(), 0644), 0);
+    std::string line;
+    const std::string config = configForNobody(dir, line);
+    ASSERT_FALSE(config.empty() || line.empty());
+    ASSERT_EQ(chmod(line.c_str(), 0666), 0);
     const auto pressed = [](const std::string& l) { return buttonsOf(l) == "0,1,0,0,0,0,0,0,0,0,0"; };
     const std::string refused = "quorlix-host: realtime 10: no permission for SCHED_FIFO (it needs CAP_SYS_NICE, or "
                                 "in the service unit LimitRTPRIO=10 with RestrictRealtime=no, or "
