@@ -1,6 +1,6 @@
 #pragma once
 
-#include "OscRecordBundle.h"
+#include "PublishedRecord.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,7 +1,7 @@
 #include "ConfigReader.h"
 
-#include "OscTargets.h"
-#include "RealtimeThread.h"
+#include "OscUrl.h"
+#include "RealtimePriority.h"
 #include "VisibleText.h"
 
 #include <algorithm>
@@ -170,7 +170,7 @@ private:
         }
         if (keyword == "osc") {
             if (w.size() != 2) return fail("osc needs one URL, e.g. osc osc.udp://render1:7770/");
-            const std::string problem = OscTargets::check(w[1]);
+            const std::string problem = oscUrlProblem(w[1]);
             if (!problem.empty()) return fail("osc " + problem);
             config_.osc.push_back({number_, w[1]});
             return true;

@@ -30,16 +30,6 @@ bool entryChanged(const std::uint8_t* mask, std::uint32_t n) {
 
 }  // namespace
 
-const char* stateName(int state) {
-    switch (state) {
-    case DeviceStats::starting: return "starting";
-    case DeviceStats::running: return "running";
-    case DeviceStats::reconnecting: return "reconnecting";
-    case DeviceStats::stopped: return "stopped";
-    default: return "failed";
-    }
-}
-
 DeviceRunner::DeviceRunner(const DeviceConfig& config, PluginLibrary& library, SharedStorages& storages,
                            const LoggerSettings& logger, ChangeListener& listener, std::int32_t* runFlag,
                            ReconnectPolicy policy)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChangeEvent.h"
+#include "DeviceStats.h"
 #include "HostConfig.h"
 #include "LineLoss.h"
 #include "OptionBlock.h"

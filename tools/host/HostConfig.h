@@ -46,6 +46,9 @@ struct HostConfig {
     std::vector<DeviceConfig> devices;
 };
 
+// The port a device's options name (serialport or port), "" when none.
+std::string configuredPort(const DeviceConfig& device);
+
 // What one host can hold: the storages have 32 entries, the option list 32
 // lines of at most 64 arguments, and a device name fills at most 31
 // characters of the shared memory's owner field.

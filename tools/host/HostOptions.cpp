@@ -1,8 +1,8 @@
 #include "HostOptions.h"
 
-#include "OscTargets.h"
-#include "RealtimeThread.h"
-#include "SharedStorages.h"
+#include "OscUrl.h"
+#include "RealtimePriority.h"
+#include "ShmName.h"
 #include "VisibleText.h"
 
 #include <cerrno>
@@ -204,7 +204,7 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             }
         } else if (arg == "--osc") {
             if (!takeValue()) return false;
-            const std::string problem = OscTargets::check(value);
+            const std::string problem = oscUrlProblem(value);
             if (!problem.empty()) {
                 error = "--osc " + visibleText(problem);
                 return false;

@@ -1,7 +1,6 @@
 #pragma once
 
-#include "MirrorRun.h"
-#include "Watch.h"
+#include "ModeOptions.h"
 
 #include <string>
 #include <vector>

@@ -1,6 +1,5 @@
 #include "OptionHints.h"
 
-#include "PortCheck.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,5 +1,6 @@
 #include "OscPublisher.h"
 
+#include "OscRecordBundle.h"
 #include "StorageLock.h"
 
 #include <cstring>

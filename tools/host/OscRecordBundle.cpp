@@ -34,17 +34,6 @@ lo_message addressed(const PublishedRecord& r) {
 
 }  // namespace
 
-PublishedRecord PublishedRecord::from(const ChangeEvent& event) {
-    PublishedRecord r;
-    r.kind = event.kind;
-    r.entry = event.entry;
-    r.lost = event.lost;
-    if (event.device != nullptr) std::strncpy(r.device, event.device->c_str(), sizeof r.device - 1);
-    if (event.kind == ChangeEvent::Kind::controller) r.con = event.con;
-    else r.tra = event.tra;
-    return r;
-}
-
 lo_timetag recordTimeTag(std::int32_t storedSec, std::int32_t storedUsec) {
     const std::int32_t sec = quorlix_net_i32(storedSec);
     const std::int32_t usec = std::min<std::int32_t>(std::max<std::int32_t>(quorlix_net_i32(storedUsec), 0), 999999);

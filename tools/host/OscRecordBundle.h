@@ -1,7 +1,6 @@
 #pragma once
 
-#include "ChangeEvent.h"
-#include "HostConfig.h"
+#include "PublishedRecord.h"
 #include "quorlix/shm.h"
 
 #include <lo/lo.h>
@@ -9,19 +8,6 @@
 #include <cstdint>
 
 namespace host {
-
-// A record on its way to the network, with the name of the device that owns
-// its entry (copied: the record may leave after its device has gone).
-struct PublishedRecord {
-    ChangeEvent::Kind kind = ChangeEvent::Kind::controller;
-    char device[kMaxDeviceName + 1] = {};
-    std::uint32_t entry = 0;
-    bool lost = false;  // written by the host for a device whose line is lost
-    quorlix_con_data con{};
-    quorlix_tra_data tra{};
-
-    static PublishedRecord from(const ChangeEvent& event);
-};
 
 // The OSC time tag of a record's time stamp (stored in network byte order);
 // immediate for a record never stamped.

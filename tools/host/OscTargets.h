@@ -25,9 +25,6 @@ public:
     // system's (1: the local network).
     bool add(const std::string& url, int ttl, std::string& error);
 
-    // "URL: what is wrong" for a URL add() would refuse, else "".
-    static std::string check(const std::string& url);
-
     // Sends to every target; the number of targets it failed for.
     std::size_t send(lo_bundle bundle);
 

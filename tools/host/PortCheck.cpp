@@ -48,16 +48,6 @@ std::vector<std::string> openFiles(pid_t pid) {
 
 }  // namespace
 
-std::string configuredPort(const DeviceConfig& device) {
-    std::string port;
-    for (const OptionLine& line : device.options) {
-        std::string name = line.name;
-        for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        if ((name == "serialport" || name == "port") && line.args.size() == 1) port = line.args[0];
-    }
-    return port;
-}
-
 std::string portRefusal(const std::string& port) {
     struct stat info {};
     if (stat(port.c_str(), &info) != 0) return "";  // an adapter may be plugged in later

@@ -12,9 +12,6 @@ namespace host {
 // What the host can tell of a device's serial port, beyond what the device
 // says itself.
 
-// The port a device's options name (serialport or port), "" when none.
-std::string configuredPort(const DeviceConfig& device);
-
 // Why `port` cannot be a serial line at all (a file, a directory, a device
 // that is no terminal), or "" when it may be one or is not there yet.
 std::string portRefusal(const std::string& port);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FixedDecimal.h"
 #include "quorlix/shm.h"
 
 #include <cstdint>
@@ -14,9 +15,6 @@ namespace host {
 std::string controllerJson(const std::string& device, std::uint32_t entry, const quorlix_con_data& record,
                            bool lost = false);
 std::string trackerJson(const std::string& device, std::uint32_t entry, const quorlix_tra_data& record);
-
-// The stored fixed-point value as its exact decimal: 1250 with 3 places is "1.250".
-std::string fixedDecimal(std::int32_t stored, int places);
 
 std::string jsonString(const std::string& text);
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ChangeEvent.h"
+#include "DeviceStats.h"
 #include "HostOptions.h"
 #include "LiveModel.h"
 #include "RateMeter.h"

@@ -1,6 +1,6 @@
 #include "ScreenView.h"
 
-#include "RecordJson.h"
+#include "FixedDecimal.h"
 #include "VisibleText.h"
 
 #include <algorithm>

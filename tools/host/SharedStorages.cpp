@@ -95,12 +95,6 @@ bool shareWithGroup(int fd, const std::string& object, const std::string& group,
 
 }  // namespace
 
-std::string shmObjectName(const std::string& name) {
-    std::string object = name.empty() || name[0] != '/' ? "/" + name : name;
-    if (object.size() < 2 || object.size() > 250 || object.find('/', 1) != std::string::npos) return "";
-    return object;
-}
-
 std::unique_ptr<SharedStorages> SharedStorages::create(const std::string& shmName, const LoggerSettings& logger,
                                                        std::string& error, const std::string& group) {
     std::unique_ptr<SharedStorages> storages(new SharedStorages());

@@ -2,6 +2,7 @@
 
 #include "HostConfig.h"
 #include "PluginLogger.h"
+#include "ShmName.h"
 #include "quorlix/shm.h"
 
 #include "storage/CDataStorage.h"
@@ -99,9 +100,5 @@ private:
     int lockFd_ = -1;
     std::string lockName_;
 };
-
-// "/NAME" for a NAME given with or without its slash; empty when the name
-// cannot name a shared-memory object.
-std::string shmObjectName(const std::string& name);
 
 }  // namespace host

@@ -1,6 +1,7 @@
 // quorlix-host: the reference host for Quorlix device plug-ins.
 #include "HostOptions.h"
 #include "HostRun.h"
+#include "MirrorRun.h"
 #include "Watch.h"
 
 #include <atomic>

@@ -1,0 +1,15 @@
+#include "DeviceStats.h"
+
+namespace host {
+
+const char* stateName(int state) {
+    switch (state) {
+    case DeviceStats::starting: return "starting";
+    case DeviceStats::running: return "running";
+    case DeviceStats::reconnecting: return "reconnecting";
+    case DeviceStats::stopped: return "stopped";
+    default: return "failed";
+    }
+}
+
+}  // namespace host

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+namespace host {
+
+// How a device is doing, readable from any thread.
+struct DeviceStats {
+    enum State { starting, running, reconnecting, stopped, failed };
+    std::atomic<int> state{starting};
+    std::atomic<std::uint64_t> calls{0};
+    std::atomic<std::uint64_t> records{0};
+    std::atomic<std::uint64_t> bytes{0};
+    std::atomic<std::uint64_t> changes{0};
+    std::atomic<std::uint64_t> errors{0};
+    std::atomic<std::uint64_t> reconnects{0};
+    std::atomic<std::int64_t> lastChangeUs{0};  // wall clock, microseconds since 1970
+    // While reconnecting: the try under way or next, and when it starts
+    // (steady clock, nanoseconds since its epoch).
+    std::atomic<unsigned> reconnectTry{0};
+    std::atomic<std::int64_t> nextTryNs{0};
+};
+
+const char* stateName(int state);
+
+}  // namespace host

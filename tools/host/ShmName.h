@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+namespace host {
+
+// "/NAME" for a NAME given with or without its slash; empty when the name
+// cannot name a shared-memory object.
+std::string shmObjectName(const std::string& name);
+
+}  // namespace host
