@@ -17,11 +17,11 @@ set(QUORLIX_DOC_DIR ${CMAKE_INSTALL_DATAROOTDIR}/doc/quorlix)
 
 install(TARGETS quorlix-host quorlix-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS quorlix LIBRARY DESTINATION ${QUORLIX_PLUGIN_INSTALL_DIR})
-install(FILES tools/host/include/quorlix/shm.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorlix)
+install(FILES tools/host/storage/include/quorlix/shm.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorlix)
 
 install(FILES README.md DESTINATION ${QUORLIX_DOC_DIR})
 install(FILES docs/configuration.md docs/osc.md docs/windows.md docs/performance.md DESTINATION ${QUORLIX_DOC_DIR}/docs)
-install(FILES examples/wand.conf examples/99-quorlix-wand.rules tools/host/examples/shm_reader.c examples/osc_client.py
+install(FILES examples/wand.conf examples/99-quorlix-wand.rules tools/host/storage/examples/shm_reader.c examples/osc_client.py
         DESTINATION ${QUORLIX_DOC_DIR}/examples)
 install(FILES examples/wand.conf DESTINATION ${config_destination})
 

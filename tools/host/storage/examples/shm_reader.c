@@ -1,6 +1,6 @@
 /* Reads the records of a running quorlix-host started with --shm NAME.
- * Build: cc -std=c99 -I tools/host/include shm_reader.c -o shm_reader -pthread
- *   (or as C++: c++ -x c++ -I tools/host/include shm_reader.c -o shm_reader -pthread)
+ * Build: cc -std=c99 -I tools/host/storage/include shm_reader.c -o shm_reader -pthread
+ *   (or as C++: c++ -x c++ -I tools/host/storage/include shm_reader.c -o shm_reader -pthread)
  * Run:   ./shm_reader NAME                                                   */
 #define _POSIX_C_SOURCE 200809L
 #include "quorlix/shm.h"
