@@ -103,6 +103,9 @@ const char* const kHostUsage =
 
 namespace {
 
+using Mode = HostOptions::Mode;
+using View = HostOptions::View;
+
 bool parseNumber(const std::string& text, double low, double high, double& out) {
     errno = 0;
     char* end = nullptr;
@@ -112,173 +115,200 @@ bool parseNumber(const std::string& text, double low, double high, double& out) 
     return true;
 }
 
-}  // namespace
+bool parseWhole(const std::string& text, double low, double high, int& out) {
+    double number = 0;
+    if (!parseNumber(text, low, high, number) || number != std::floor(number)) return false;
+    out = static_cast<int>(number);
+    return true;
+}
 
-bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error) {
-    options = HostOptions{};
-    int first = 1;
-    if (argc > 1 && std::string(argv[1]) == "watch") {
-        options.mode = HostOptions::Mode::watch;
-        first = 2;
-    } else if (argc > 1 && std::string(argv[1]) == "mirror") {
-        options.mode = HostOptions::Mode::mirror;
-        first = 2;
+// The modes a flag belongs to.
+enum : unsigned { kRun = 1u << 0, kWatch = 1u << 1, kMirror = 1u << 2, kEveryMode = kRun | kWatch | kMirror };
+
+unsigned bitOf(Mode mode) {
+    return mode == Mode::watch ? kWatch : mode == Mode::mirror ? kMirror : kRun;
+}
+
+// What follows a flag on the command line: nothing, a value, or a priority
+// only when the next word is a number.
+enum class Takes { nothing, value, number };
+
+struct Flag {
+    const char* name;
+    unsigned modes;
+    Takes takes;
+    // Sets the options from the value; false with `error` set.
+    bool (*apply)(HostOptions& options, const std::string& value, std::string& error);
+};
+
+bool setView(HostOptions& options, View view, const char* flag, std::string& error) {
+    if (options.view != View::automatic && options.view != view) {
+        error = std::string(flag) + ": only one of --json, --plain, --no-view";
+        return false;
     }
-    auto setView = [&](HostOptions::View view, const std::string& flag) {
-        if (options.view != HostOptions::View::automatic && options.view != view) {
-            error = flag + ": only one of --json, --plain, --no-view";
-            return false;
-        }
-        options.view = view;
+    options.view = view;
+    return true;
+}
+
+bool needsValue(const std::string& value, const char* flag, std::string& error) {
+    if (!value.empty()) return true;
+    error = std::string(flag) + " needs a value";
+    return false;
+}
+
+bool setOwner(HostOptions& o, const std::string& value, std::string& error) {
+    double number = 0;
+    if (const passwd* user = getpwnam(value.c_str())) {
+        o.watch.owner = user->pw_uid;
+    } else if (parseNumber(value, 0, 4294967294.0, number) && number == std::floor(number)) {
+        o.watch.owner = static_cast<unsigned>(number);
+    } else {
+        error = "--owner: \"" + value + "\" is neither a user of this system nor a user number";
+        return false;
+    }
+    o.watch.ownerGiven = true;
+    return true;
+}
+
+bool setRealtime(HostOptions& o, const std::string& value, std::string& error) {
+    o.realtime = kRealtimeDefault;
+    if (value.empty() || parseRealtimePriority(value, o.realtime)) return true;
+    error = "--realtime: \"" + value + "\" is not a priority from " + std::to_string(kRealtimeLowest) + " to " +
+            std::to_string(kRealtimeHighest);
+    return false;
+}
+
+// Every flag of the three modes. A flag given in a mode that does not take
+// it is unknown there.
+const Flag kFlags[] = {
+    {"--help", kEveryMode, Takes::nothing, [](HostOptions& o, const std::string&, std::string&) { return o.help = true; }},
+    {"-h", kEveryMode, Takes::nothing, [](HostOptions& o, const std::string&, std::string&) { return o.help = true; }},
+    {"--version", kEveryMode, Takes::nothing,
+     [](HostOptions& o, const std::string&, std::string&) { return o.version = true; }},
+    {"--shm", kEveryMode, Takes::value,
+     [](HostOptions& o, const std::string& value, std::string& error) {
+         if (shmObjectName(value).empty()) {
+             error = "--shm: \"" + visibleText(value) + "\" cannot name a shared-memory object (one word, no '/' inside)";
+             return false;
+         }
+         o.shm = o.watch.shm = value;
+         return true;
+     }},
+    {"--duration", kEveryMode, Takes::value,
+     [](HostOptions& o, const std::string& value, std::string& error) {
+         if (parseNumber(value, 0, 1e7, o.duration)) return true;
+         error = "--duration: \"" + visibleText(value) + "\" is not a number of seconds (0 or more; 0: until stopped)";
+         return false;
+     }},
+    {"--json", kRun | kWatch, Takes::nothing,
+     [](HostOptions& o, const std::string&, std::string& error) {
+         o.watch.json = true;
+         return setView(o, View::json, "--json", error);
+     }},
+    {"--shm-group", kRun | kMirror, Takes::value,
+     [](HostOptions& o, const std::string& value, std::string& error) {
+         if (value.empty()) error = "--shm-group needs a group name";
+         o.shmGroup = value;
+         return !value.empty();
+     }},
+    {"--once", kWatch, Takes::nothing, [](HostOptions& o, const std::string&, std::string&) { return o.watch.once = true; }},
+    {"--owner", kWatch, Takes::value, setOwner},
+    {"--interval", kWatch, Takes::value,
+     [](HostOptions& o, const std::string& value, std::string& error) {
+         if (parseWhole(value, 1, 60000, o.watch.intervalMs)) return true;
+         error = "--interval: \"" + value + "\" is not a number of milliseconds from 1 to 60000";
+         return false;
+     }},
+    {"--listen", kMirror, Takes::value,
+     [](HostOptions& o, const std::string& value, std::string& error) {
+         o.mirror.listen = value;
+         return needsValue(value, "--listen", error);
+     }},
+    {"--from", kMirror, Takes::value,
+     [](HostOptions& o, const std::string& value, std::string& error) {
+         o.mirror.from = value;
+         return needsValue(value, "--from", error);
+     }},
+    {"--osc", kRun, Takes::value,
+     [](HostOptions& o, const std::string& value, std::string& error) {
+         const std::string problem = oscUrlProblem(value);
+         if (!problem.empty()) error = "--osc " + visibleText(problem);
+         else o.osc.push_back(value);
+         return problem.empty();
+     }},
+    {"--osc-ttl", kRun, Takes::value,
+     [](HostOptions& o, const std::string& value, std::string& error) {
+         if (parseWhole(value, 1, 255, o.oscTtl)) return true;
+         error = "--osc-ttl: \"" + visibleText(value) + "\" is not a number of hops from 1 to 255";
+         return false;
+     }},
+    {"--plain", kRun, Takes::nothing,
+     [](HostOptions& o, const std::string&, std::string& error) { return setView(o, View::plain, "--plain", error); }},
+    {"--no-view", kRun, Takes::nothing,
+     [](HostOptions& o, const std::string&, std::string& error) { return setView(o, View::none, "--no-view", error); }},
+    {"--port", kRun, Takes::value, [](HostOptions& o, const std::string& value, std::string&) {
+         o.port = value;
+         return true;
+     }},
+    {"--keep-going", kRun, Takes::nothing,
+     [](HostOptions& o, const std::string&, std::string&) { return o.keepGoing = true; }},
+    {"--debug", kRun, Takes::value,
+     [](HostOptions& o, const std::string& value, std::string& error) {
+         if (parseWhole(value, 0, 1000, o.debugLevel)) return true;
+         error = "--debug: \"" + value + "\" is not a debug level from 0 to 1000";
+         return false;
+     }},
+    {"--realtime", kRun, Takes::number, setRealtime},
+    {"--plugin", kRun, Takes::value, [](HostOptions& o, const std::string& value, std::string&) {
+         o.plugin = value;
+         return true;
+     }},
+    {"--sim", kRun, Takes::value, [](HostOptions& o, const std::string& value, std::string&) {
+         o.sim = value;
+         return true;
+     }},
+    {"--log", kRun, Takes::value,
+     [](HostOptions& o, const std::string& value, std::string& error) {
+         if (value.empty()) error = "--log needs a file name";
+         o.log = value;
+         return !value.empty();
+     }},
+};
+
+const Flag* findFlag(const std::string& arg, Mode mode) {
+    for (const Flag& flag : kFlags)
+        if (arg == flag.name && (flag.modes & bitOf(mode)) != 0) return &flag;
+    return nullptr;
+}
+
+// A word that is no flag: the configuration file, in the mode that has one.
+bool takeWord(const std::string& arg, HostOptions& options, std::string& error) {
+    const bool flagLike = !arg.empty() && arg[0] == '-';
+    if (options.mode != Mode::run) {
+        error = std::string(options.mode == Mode::watch ? "watch" : "mirror") + ": unknown option \"" + arg +
+                "\" (see --help)";
+        return false;
+    }
+    if (flagLike) {
+        error = "unknown option \"" + arg + "\" (see --help)";
+        return false;
+    }
+    if (options.config.empty()) {
+        options.config = arg;
         return true;
-    };
-    for (int i = first; i < argc; ++i) {
-        const std::string arg = argv[i];
-        std::string value;
-        auto takeValue = [&]() {
-            if (i + 1 >= argc) {
-                error = arg + " needs a value";
-                return false;
-            }
-            value = argv[++i];
-            return true;
-        };
-        double number = 0;
-        if (arg == "--help" || arg == "-h") options.help = true;
-        else if (arg == "--version") options.version = true;
-        else if (arg == "--json" && options.mode != HostOptions::Mode::mirror) {
-            if (!setView(HostOptions::View::json, arg)) return false;
-            options.watch.json = true;
-        } else if (arg == "--shm") {
-            if (!takeValue()) return false;
-            if (shmObjectName(value).empty()) {
-                error = "--shm: \"" + visibleText(value) + "\" cannot name a shared-memory object (one word, no '/' inside)";
-                return false;
-            }
-            options.shm = value;
-            options.watch.shm = value;
-        } else if (arg == "--shm-group" && options.mode != HostOptions::Mode::watch) {
-            if (!takeValue()) return false;
-            if (value.empty()) {
-                error = "--shm-group needs a group name";
-                return false;
-            }
-            options.shmGroup = value;
-        } else if (options.mode == HostOptions::Mode::watch && arg != "--duration") {
-            if (arg == "--once") options.watch.once = true;
-            else if (arg == "--owner") {
-                if (!takeValue()) return false;
-                if (const passwd* user = getpwnam(value.c_str())) {
-                    options.watch.owner = user->pw_uid;
-                } else if (parseNumber(value, 0, 4294967294.0, number) && number == std::floor(number)) {
-                    options.watch.owner = static_cast<unsigned>(number);
-                } else {
-                    error = "--owner: \"" + value + "\" is neither a user of this system nor a user number";
-                    return false;
-                }
-                options.watch.ownerGiven = true;
-            }
-            else if (arg == "--interval") {
-                if (!takeValue()) return false;
-                if (!parseNumber(value, 1, 60000, number)) {
-                    error = "--interval: \"" + value + "\" is not a number of milliseconds from 1 to 60000";
-                    return false;
-                }
-                options.watch.intervalMs = static_cast<int>(number);
-            } else {
-                error = "watch: unknown option \"" + arg + "\" (see --help)";
-                return false;
-            }
-        } else if (options.mode == HostOptions::Mode::mirror && arg != "--duration" && arg != "--help" &&
-                   arg != "-h") {
-            if (arg == "--listen" || arg == "--from") {
-                if (!takeValue()) return false;
-                if (value.empty()) {
-                    error = arg + " needs a value";
-                    return false;
-                }
-                (arg == "--listen" ? options.mirror.listen : options.mirror.from) = value;
-            } else {
-                error = "mirror: unknown option \"" + arg + "\" (see --help)";
-                return false;
-            }
-        } else if (arg == "--osc") {
-            if (!takeValue()) return false;
-            const std::string problem = oscUrlProblem(value);
-            if (!problem.empty()) {
-                error = "--osc " + visibleText(problem);
-                return false;
-            }
-            options.osc.push_back(value);
-        } else if (arg == "--osc-ttl") {
-            if (!takeValue()) return false;
-            if (!parseNumber(value, 1, 255, number) || number != std::floor(number)) {
-                error = "--osc-ttl: \"" + visibleText(value) + "\" is not a number of hops from 1 to 255";
-                return false;
-            }
-            options.oscTtl = static_cast<int>(number);
-        } else if (arg == "--plain") {
-            if (!setView(HostOptions::View::plain, arg)) return false;
-        } else if (arg == "--no-view") {
-            if (!setView(HostOptions::View::none, arg)) return false;
-        } else if (arg == "--port") {
-            if (!takeValue()) return false;
-            options.port = value;
-        } else if (arg == "--keep-going") options.keepGoing = true;
-        else if (arg == "--duration") {
-            if (!takeValue()) return false;
-            if (!parseNumber(value, 0, 1e7, number)) {
-                error = "--duration: \"" + visibleText(value) + "\" is not a number of seconds (0 or more; 0: until stopped)";
-                return false;
-            }
-            options.duration = number;
-        } else if (arg == "--debug") {
-            if (!takeValue()) return false;
-            if (!parseNumber(value, 0, 1000, number) || number != std::floor(number)) {
-                error = "--debug: \"" + value + "\" is not a debug level from 0 to 1000";
-                return false;
-            }
-            options.debugLevel = static_cast<int>(number);
-        } else if (arg == "--realtime") {
-            options.realtime = kRealtimeDefault;
-            if (i + 1 < argc && std::string(argv[i + 1]).find_first_not_of("0123456789") == std::string::npos &&
-                argv[i + 1][0] != '\0') {
-                value = argv[++i];
-                if (!parseRealtimePriority(value, options.realtime)) {
-                    error = "--realtime: \"" + value + "\" is not a priority from " + std::to_string(kRealtimeLowest) +
-                            " to " + std::to_string(kRealtimeHighest);
-                    return false;
-                }
-            }
-        } else if (arg == "--plugin") {
-            if (!takeValue()) return false;
-            options.plugin = value;
-        } else if (arg == "--sim") {
-            if (!takeValue()) return false;
-            options.sim = value;
-        } else if (arg == "--log") {
-            if (!takeValue()) return false;
-            if (value.empty()) {
-                error = "--log needs a file name";
-                return false;
-            }
-            options.log = value;
-        } else if (!arg.empty() && arg[0] == '-') {
-            error = "unknown option \"" + arg + "\" (see --help)";
-            return false;
-        } else if (options.config.empty()) {
-            options.config = arg;
-        } else {
-            error = "only one configuration file, not \"" + options.config + "\" and \"" + arg + "\"";
-            return false;
-        }
     }
-    if (options.mode == HostOptions::Mode::watch && options.watch.shm.empty() && !options.help) {
+    error = "only one configuration file, not \"" + options.config + "\" and \"" + arg + "\"";
+    return false;
+}
+
+// What the modes need beyond single flags, and what they share.
+bool completeModes(HostOptions& options, std::string& error) {
+    if (options.mode == Mode::watch && options.watch.shm.empty() && !options.help) {
         error = "watch needs --shm NAME";
         return false;
     }
     options.watch.duration = options.duration;
-    if (options.mode == HostOptions::Mode::mirror && !options.help) {
+    if (options.mode == Mode::mirror && !options.help) {
         if (options.mirror.listen.empty() || options.shm.empty()) {
             error = "mirror needs --listen PORT|URL and --shm NAME";
             return false;
@@ -296,6 +326,37 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, std::string& error) {
+    options = HostOptions{};
+    int first = 1;
+    if (argc > 1 && std::string(argv[1]) == "watch") options.mode = Mode::watch;
+    else if (argc > 1 && std::string(argv[1]) == "mirror") options.mode = Mode::mirror;
+    if (options.mode != Mode::run) first = 2;
+    for (int i = first; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const Flag* flag = findFlag(arg, options.mode);
+        if (flag == nullptr) {
+            if (!takeWord(arg, options, error)) return false;
+            continue;
+        }
+        std::string value;
+        if (flag->takes == Takes::value) {
+            if (i + 1 >= argc) {
+                error = arg + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+        } else if (flag->takes == Takes::number && i + 1 < argc && argv[i + 1][0] != '\0' &&
+                   std::string(argv[i + 1]).find_first_not_of("0123456789") == std::string::npos) {
+            value = argv[++i];
+        }
+        if (!flag->apply(options, value, error)) return false;
+    }
+    return completeModes(options, error);
 }
 
 std::string builtInConfig(const std::string& port) {
