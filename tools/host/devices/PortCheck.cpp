@@ -1,5 +1,6 @@
 #include "PortCheck.h"
 
+#include "HostLog.h"
 #include "ProcessInfo.h"
 
 #include <cctype>
@@ -113,6 +114,22 @@ std::vector<std::string> portHints(const std::string& port) {
     for (pid_t holder : portHolders(port))
         hints.push_back(port + " is held by " + describeProcess(holder));
     return hints;
+}
+
+bool portsUsable(const HostConfig& config, bool fromPortFlag) {
+    for (const DeviceConfig& d : config.devices) {
+        const std::string port = configuredPort(d);
+        if (port.empty()) continue;
+        std::string refusal = portRefusal(port);
+        if (!refusal.empty()) {
+            hostMessage((fromPortFlag ? std::string("--port") : config.fileName + ": " + d.name) + ": " + refusal);
+            return false;
+        }
+        for (pid_t holder : portHolders(port))
+            hostMessage(d.name + ": warning: " + port + " is also open in " + describeProcess(holder) +
+                        ", which may take the wand's bytes (ModemManager does so with new adapters)");
+    }
+    return true;
 }
 
 }  // namespace host

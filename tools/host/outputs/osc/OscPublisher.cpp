@@ -114,4 +114,16 @@ std::string OscPublisher::status() const {
     return text;
 }
 
+std::unique_ptr<OscPublisher> makeOscPublisher(const HostOptions& options, const HostConfig& config,
+                                               SharedStorages& storages, std::string& error) {
+    OscSettings settings;
+    for (const std::string& url : options.osc) settings.receivers.push_back({url, "--osc"});
+    if (settings.receivers.empty())
+        for (const OscLine& l : config.osc)
+            settings.receivers.push_back({l.url, config.fileName + ":" + std::to_string(l.line) + ": osc"});
+    if (settings.receivers.empty()) return nullptr;
+    settings.ttl = options.oscTtl > 0 ? options.oscTtl : config.oscTtl;
+    return OscPublisher::create(settings, storages, error);
+}
+
 }  // namespace host

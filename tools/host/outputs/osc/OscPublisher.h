@@ -2,6 +2,8 @@
 
 #include "ChangeEvent.h"
 #include "ChangeQueue.h"
+#include "HostConfig.h"
+#include "HostOptions.h"
 #include "OscTargets.h"
 #include "SharedStorages.h"
 
@@ -64,5 +66,10 @@ private:
     std::atomic<std::uint64_t> keyframes_{0};
     std::thread thread_;
 };
+
+// The publisher to the receivers of the command line, else to those of the
+// configuration; null when there are none, or with `error` set.
+std::unique_ptr<OscPublisher> makeOscPublisher(const HostOptions& options, const HostConfig& config,
+                                               SharedStorages& storages, std::string& error);
 
 }  // namespace host
