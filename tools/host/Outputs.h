@@ -1,3 +1,4 @@
+// quorlix-host: the spine of a run, from the options to the stop.
 #pragma once
 
 #include "ChangeEvent.h"

@@ -1,3 +1,4 @@
+// changes/: the change bus: each record a device rewrote, handed to every output.
 #pragma once
 
 #include "ChangeEvent.h"

@@ -1,3 +1,4 @@
+// config/: what the host is told: the command line, the configuration file, hints for its mistakes.
 #pragma once
 
 #include <cstdint>

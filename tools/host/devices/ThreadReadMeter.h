@@ -1,3 +1,4 @@
+// devices/: the configured devices, each read on a thread of its own, and their serial lines.
 #pragma once
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// mirror/: a render node's copy of a publishing host's storages, kept from its OSC.
 #pragma once
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// plugin/: the device plug-ins as the host loads them: their libraries and the logger they copy.
 #pragma once
 
 #include "HostConfig.h"

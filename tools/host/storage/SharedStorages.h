@@ -1,3 +1,4 @@
+// storage/: the records the devices write and other programs read, in shared memory, and their locks.
 #pragma once
 
 #include "HostConfig.h"

@@ -1,3 +1,4 @@
+// system/: what the host asks of the system: child programs, /proc, its own messages, whole writes.
 #pragma once
 
 #include <chrono>

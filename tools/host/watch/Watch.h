@@ -1,3 +1,4 @@
+// watch/: a running host's records as they change, read from its shared memory.
 #pragma once
 
 #include "ModeOptions.h"

@@ -1,3 +1,4 @@
+// outputs/json/: every change as a JSON line on standard output.
 #pragma once
 
 #include "FixedDecimal.h"

@@ -1,3 +1,4 @@
+// outputs/osc/: every change over OSC to render nodes and other receivers, with keyframes.
 #pragma once
 
 #include "PublishedRecord.h"

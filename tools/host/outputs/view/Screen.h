@@ -1,3 +1,4 @@
+// outputs/view/: the terminal view: the devices, their entries and the log, live or as plain text.
 #pragma once
 
 #include "ChangeEvent.h"

@@ -1,3 +1,4 @@
+// outputs/osc/address/: the OSC address space that the publisher sends and a mirror reads.
 #pragma once
 
 // The OSC address space the host publishes and a mirror reads (docs/osc.md).
