@@ -81,6 +81,8 @@ int waitForStop(const HostOptions& options, const sigset_t& signals, ChildProgra
 
 int runHost(const HostOptions& options) {
     const sigset_t signals = blockStopSignals();
+    // Declared first, so that on any return the demo's simulator ends last.
+    ChildProgram sim;
 
     // The configuration and the plug-ins it names.
     HostConfig config;
@@ -104,7 +106,6 @@ int runHost(const HostOptions& options) {
     // that can still fail.
     Outputs outputs;
     if (!outputs.prepare(options, config, *storages)) return 2;
-    ChildProgram sim;
     if (!startDemoLine(options, sim, config, error)) {
         hostMessage(error);
         return 2;
@@ -133,6 +134,7 @@ int runHost(const HostOptions& options) {
     std::cout.flush();
     if (started) outputs.finishView();
     std::string line = "quorlix-host: " + devices.summary() + "\n";
+    outputs.endView();
     devices.clear();
     const std::string oscStatus = outputs.stopPublisher();
     if (!oscStatus.empty()) line += "quorlix-host: " + oscStatus + "\n";

@@ -58,6 +58,8 @@ public:
 
     // The last frame, and the terminal's cursor back.
     void finishView() { screen_->finish(); }
+    // The view goes, before the devices it shows.
+    void endView() { screen_.reset(); }
     // Sends what is queued; the sender's status line, "" without one.
     std::string stopPublisher();
     void stopLog();

@@ -150,10 +150,13 @@ bool setView(HostOptions& options, View view, const char* flag, std::string& err
     return true;
 }
 
-bool needsValue(const std::string& value, const char* flag, std::string& error) {
-    if (!value.empty()) return true;
-    error = std::string(flag) + " needs a value";
-    return false;
+bool setNonEmpty(std::string& field, const std::string& value, const char* flag, std::string& error) {
+    if (value.empty()) {
+        error = std::string(flag) + " needs a value";
+        return false;
+    }
+    field = value;
+    return true;
 }
 
 bool setOwner(HostOptions& o, const std::string& value, std::string& error) {
@@ -202,32 +205,38 @@ const Flag kFlags[] = {
      }},
     {"--json", kRun | kWatch, Takes::nothing,
      [](HostOptions& o, const std::string&, std::string& error) {
+         if (!setView(o, View::json, "--json", error)) return false;
          o.watch.json = true;
-         return setView(o, View::json, "--json", error);
+         return true;
      }},
     {"--shm-group", kRun | kMirror, Takes::value,
      [](HostOptions& o, const std::string& value, std::string& error) {
-         if (value.empty()) error = "--shm-group needs a group name";
+         if (value.empty()) {
+             error = "--shm-group needs a group name";
+             return false;
+         }
          o.shmGroup = value;
-         return !value.empty();
+         return true;
      }},
     {"--once", kWatch, Takes::nothing, [](HostOptions& o, const std::string&, std::string&) { return o.watch.once = true; }},
     {"--owner", kWatch, Takes::value, setOwner},
     {"--interval", kWatch, Takes::value,
      [](HostOptions& o, const std::string& value, std::string& error) {
-         if (parseWhole(value, 1, 60000, o.watch.intervalMs)) return true;
-         error = "--interval: \"" + value + "\" is not a number of milliseconds from 1 to 60000";
-         return false;
+         double number = 0;
+         if (!parseNumber(value, 1, 60000, number)) {
+             error = "--interval: \"" + value + "\" is not a number of milliseconds from 1 to 60000";
+             return false;
+         }
+         o.watch.intervalMs = static_cast<int>(number);
+         return true;
      }},
     {"--listen", kMirror, Takes::value,
      [](HostOptions& o, const std::string& value, std::string& error) {
-         o.mirror.listen = value;
-         return needsValue(value, "--listen", error);
+         return setNonEmpty(o.mirror.listen, value, "--listen", error);
      }},
     {"--from", kMirror, Takes::value,
      [](HostOptions& o, const std::string& value, std::string& error) {
-         o.mirror.from = value;
-         return needsValue(value, "--from", error);
+         return setNonEmpty(o.mirror.from, value, "--from", error);
      }},
     {"--osc", kRun, Takes::value,
      [](HostOptions& o, const std::string& value, std::string& error) {
@@ -269,9 +278,12 @@ const Flag kFlags[] = {
      }},
     {"--log", kRun, Takes::value,
      [](HostOptions& o, const std::string& value, std::string& error) {
-         if (value.empty()) error = "--log needs a file name";
+         if (value.empty()) {
+             error = "--log needs a file name";
+             return false;
+         }
          o.log = value;
-         return !value.empty();
+         return true;
      }},
 };
 

@@ -215,6 +215,47 @@ TEST(HostCommandLine, RunAndWatchFlags) {
     EXPECT_EQ(error, "--log needs a file name");
 }
 
+// Each mode takes its own flags and names itself when it does not know one.
+TEST(HostCommandLine, EachModeTakesItsOwnFlags) {
+    struct Case {
+        std::vector<const char*> args;
+        const char* error;  // "" when accepted
+    };
+    const Case cases[] = {
+        {{"watch", "--shm", "w", "--interval", "2.5", "--owner", "0", "--json"}, ""},
+        {{"watch", "--shm", "w", "--osc", "osc.udp://h:1/"}, "watch: unknown option \"--osc\" (see --help)"},
+        {{"watch", "--shm", "w", "my.conf"}, "watch: unknown option \"my.conf\" (see --help)"},
+        {{"watch", "--shm", "w", "--interval", "0"}, "--interval: \"0\" is not a number of milliseconds from 1 to 60000"},
+        {{"mirror", "--listen", "7770", "--shm", "w", "--from", "h", "--shm-group", "g", "--duration", "1"}, ""},
+        {{"mirror", "--listen", "7770", "--shm", "w", "--json"}, "mirror: unknown option \"--json\" (see --help)"},
+        {{"mirror", "--listen", "", "--shm", "w"}, "--listen needs a value"},
+        {{"mirror", "--shm", "w"}, "mirror needs --listen PORT|URL and --shm NAME"},
+        {{"mirror", "--help"}, ""},
+        {{"--realtime", "my.conf"}, ""},
+        {{"--realtime", "100"}, "--realtime: \"100\" is not a priority from 1 to 99"},
+        {{"--osc-ttl", "256"}, "--osc-ttl: \"256\" is not a number of hops from 1 to 255"},
+        {{"--once"}, "unknown option \"--once\" (see --help)"},
+        {{"--plain", "--no-view"}, "--no-view: only one of --json, --plain, --no-view"},
+        {{"--port"}, "--port needs a value"},
+    };
+    for (const Case& c : cases) {
+        host::HostOptions o;
+        std::string error;
+        const bool ok = parse(c.args, o, error);
+        EXPECT_EQ(ok, *c.error == '\0') << c.args[0] << " " << c.args.back() << ": " << error;
+        if (!ok) {
+            EXPECT_EQ(error, c.error);
+        }
+    }
+    host::HostOptions o;
+    std::string error;
+    ASSERT_TRUE(parse({"watch", "--shm", "w", "--interval", "2.5"}, o, error)) << error;
+    EXPECT_EQ(o.watch.intervalMs, 2);
+    ASSERT_TRUE(parse({"--realtime", "my.conf"}, o, error)) << error;
+    EXPECT_EQ(o.realtime, 10);
+    EXPECT_EQ(o.config, "my.conf");
+}
+
 TEST(HostOptionHints, ASlipOfTheKeysFindsTheOptionMeant) {
     const std::pair<const char*, const char*> names[] = {
         {"serailport", "serialport"}, {"SerialPrt", "serialport"}, {"valrat", "valrate"},
