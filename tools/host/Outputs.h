@@ -1,4 +1,4 @@
-// quorlix-host: the spine of a run, from the options to the stop.
+// quorlix-host: the spine of a run, and the one place where outputs join the change bus.
 #pragma once
 
 #include "ChangeEvent.h"

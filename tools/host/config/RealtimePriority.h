@@ -1,4 +1,4 @@
-// config/: what the host is told: the command line, the configuration file, hints for its mistakes.
+// config/: what the host is told: the flags of its three modes, the configuration file, hints for mistakes.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-// system/: what the host asks of the system: child programs, /proc, its own messages, whole writes.
+// system/: what the host asks of the system: child programs, /proc, stop signals, its messages, whole writes.
 #pragma once
 
 #include <signal.h>
