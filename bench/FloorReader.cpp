@@ -21,12 +21,6 @@ FloorReader::FloorReader(const std::uint8_t (*bodies)[2], int patterns) : bodies
     void* mapped = ::mmap(nullptr, sizeof(Shared), PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) return;
     shared_ = static_cast<Shared*>(mapped);
-    pthread_mutexattr_t attributes;
-    pthread_mutexattr_init(&attributes);
-    pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
-    pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
-    pthread_mutex_init(&shared_->lock, &attributes);
-    pthread_mutexattr_destroy(&attributes);
 }
 
 FloorReader::~FloorReader() {
@@ -53,11 +47,21 @@ std::string FloorReader::start(const std::string& line, int fifoPriority, std::c
 }
 
 std::uint32_t FloorReader::buttons() {
-    quorlix_con_data copy{};
-    if (quorlix_shm_lock(&shared_->lock) != 0) return 0;
-    copy = shared_->record;
-    quorlix_shm_unlock(&shared_->lock);
-    return buttonBits(copy);
+    quorlix_shm_controller copy{};
+    if (quorlix_shm_read_entry(&shared_->entry, &copy, sizeof copy) != 0) return 0;
+    return buttonBits(copy.record);
+}
+
+// The host's way: the counter odd while the words change.
+void FloorReader::publish(const quorlix_con_data& record) {
+    auto* to = reinterpret_cast<std::uint32_t*>(&shared_->entry);
+    const auto* from = reinterpret_cast<const std::uint32_t*>(&record);
+    const std::uint32_t seq = __atomic_load_n(&to[0], __ATOMIC_RELAXED);
+    __atomic_store_n(&to[0], seq + 1, __ATOMIC_RELAXED);
+    __atomic_thread_fence(__ATOMIC_RELEASE);
+    const std::size_t head = sizeof(quorlix_shm_entry_head) / 4;
+    for (std::size_t i = 0; i < sizeof record / 4; ++i) __atomic_store_n(&to[head + i], from[i], __ATOMIC_RELAXED);
+    __atomic_store_n(&to[0], seq + 2, __ATOMIC_RELEASE);
 }
 
 // The child: no allocation, only system calls and the shared block.
@@ -103,10 +107,7 @@ void FloorReader::run(const std::string& line, int fifoPriority) {
                 if (length == 2 && body[0] == bodies_[pattern][0] && body[1] == bodies_[pattern][1]) {
                     const std::uint32_t bits = 1u << pattern;
                     for (unsigned b = 0; b < sizeof work.buttons; ++b) work.buttons[b] = static_cast<std::uint8_t>(bits >> (8 * b));
-                    if (quorlix_shm_lock(&shared_->lock) == 0) {
-                        shared_->record = work;
-                        quorlix_shm_unlock(&shared_->lock);
-                    }
+                    publish(work);
                 }
             }
             length = -1;

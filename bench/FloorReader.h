@@ -12,8 +12,8 @@
 // The floor under every latency figure: a program of its own that opens a
 // line with the wand driver's line settings (raw, 9600 8N1, non-blocking),
 // waits in poll() and reads one byte at a time, and on a record's last byte
-// publishes which of the benchmark's key records it was, under a
-// process-shared lock in shared memory: a whole controller record, as the
+// publishes which of the benchmark's key records it was, under a sequence
+// counter in shared memory: a whole controller entry, as the
 // plug-in copies one into the host's storage. Whatever the host takes beyond
 // this is the host's own.
 class FloorReader {
@@ -27,17 +27,17 @@ public:
     // Starts the reader on the named line, with SCHED_FIFO at `fifoPriority`
     // when that is above 0; "" once it is reading, else why not.
     std::string start(const std::string& line, int fifoPriority, std::chrono::milliseconds timeout);
-    // The state a reader sees now: the record copied under the lock, as
-    // SharedRecords copies the host's.
+    // The state a reader sees now: the entry copied whole, as SharedRecords
+    // copies the host's.
     std::uint32_t buttons();
 
 private:
     struct Shared {
-        pthread_mutex_t lock;
-        quorlix_con_data record;
+        quorlix_shm_controller entry;
         int status;  // 0 starting, 1 reading, or the errno that stopped it
     };
     [[noreturn]] void run(const std::string& line, int fifoPriority);
+    void publish(const quorlix_con_data& record);
 
     const std::uint8_t (*bodies_)[2];
     int patterns_;

@@ -7,7 +7,8 @@
 #include <string>
 
 // The records a running quorlix-host keeps in its shared memory (--shm NAME),
-// read the way any other program on the machine would: map, lock, copy, unlock.
+// read the way any other program on the machine would: map read-only, copy each
+// entry whole under its sequence counter.
 class SharedRecords {
 public:
     SharedRecords() = default;
@@ -18,7 +19,7 @@ public:
     // Waits at most `timeout` for the host to create the object and set it up.
     bool open(const std::string& name, std::chrono::milliseconds timeout);
 
-    // Controller entry n (1..32), copied under its storage's lock.
+    // Controller entry n (1..32), a consistent copy.
     quorlix_con_data controller(std::uint32_t n);
     // How often the host saw entry n rewritten.
     std::uint32_t controllerRewrites(std::uint32_t n);

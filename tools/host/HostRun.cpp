@@ -5,7 +5,6 @@
 #include "DemoLine.h"
 #include "DeviceSet.h"
 #include "HostLog.h"
-#include "LockWatch.h"
 #include "Outputs.h"
 #include "PluginSet.h"
 #include "PortCheck.h"
@@ -25,6 +24,10 @@ namespace host {
 
 namespace {
 
+// What the outputs get to write what is queued once the devices have stopped;
+// with the devices' own bound, within the two seconds a stop may take.
+constexpr std::chrono::milliseconds kOutputsEndWithin{400};
+
 // Why the output stopped, for the status: a reader that went away (EPIPE) is
 // a normal end, as for any filter.
 int outputStatus(int failure) {
@@ -33,14 +36,15 @@ int outputStatus(int failure) {
     return 1;
 }
 
-// Until a stop signal, the end of --duration or of the demo's script, or
-// standard output going away; the exit status so far. Nothing here needs
-// more than a look as often as the view wants one (a lock another program
-// keeps, a plain view's next block, an output that went away); signals, the
-// demo's simulator ending (SIGCHLD) and the end of --duration wake it at once.
+// Until a stop signal, the end of --duration or of the demo's script, a
+// device that could not be started, or standard output going away; the exit
+// status so far. The devices start on a thread of their own meanwhile, so a
+// stop is taken at any time. Nothing here needs more than a look as often as
+// the view wants one (a plain view's next block, an output that went away);
+// signals, the demo's simulator ending (SIGCHLD) and the end of --duration
+// wake it at once.
 int waitForStop(const HostOptions& options, const sigset_t& signals, ChildProgram& sim, Outputs& outputs,
-                const SharedStorages& storages) {
-    LockWatch locks(storages);
+                const DeviceSet& devices) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point started = Clock::now();
     const auto until = started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
@@ -53,13 +57,14 @@ int waitForStop(const HostOptions& options, const sigset_t& signals, ChildProgra
         }
         timespec timeout{static_cast<time_t>(wait.count() / 1000000000), static_cast<long>(wait.count() % 1000000000)};
         int signal = sigtimedwait(&signals, nullptr, &timeout);
+        if (devices.startState() == DeviceSet::Start::failed) return 1;
         if (signal == SIGWINCH) outputs.resize();
         else if (signal > 0 && signal != SIGCHLD) return 0;
         if (options.duration > 0 && Clock::now() >= until) return 0;
         if (options.config.empty() && options.port.empty() && sim.finished()) return 0;
+        if (devices.startState() == DeviceSet::Start::failed) return 1;
         if (int failure = outputs.failure()) return outputStatus(failure);
-        const auto now = Clock::now();
-        outputs.refresh(locks.warnings(now), now);
+        outputs.refresh(Clock::now());
     }
 }
 
@@ -67,9 +72,11 @@ int waitForStop(const HostOptions& options, const sigset_t& signals, ChildProgra
 // down under it. The name is given up, the terminal put back.
 [[noreturn]] void leaveStuck(const std::vector<std::string>& stuck, Outputs& outputs, ChildProgram& sim,
                              SharedStorages& storages) {
+    const Outputs::Deadline deadline = std::chrono::steady_clock::now() + kOutputsEndWithin;
     outputs.finishView();
+    outputs.endView(deadline);
     sim.terminate();
-    outputs.stopLog();
+    outputs.stopLog(deadline);
     storages.release();
     for (const std::string& message : stuck) hostMessage(message);
     hostMessage("stopped without the devices above; their threads end with the host");
@@ -113,39 +120,35 @@ int runHost(const HostOptions& options) {
     if (!portsUsable(config, !options.port.empty())) return 2;
     outputs.route(options.view, config);
 
-    // The devices, on the outputs' bus.
+    // The devices, on the outputs' bus, brought up while the main thread
+    // waits for a stop.
     DeviceSet devices(config, plugins, *storages, outputs.bus(), options.realtime >= 0 ? options.realtime : config.realtime);
-    const bool started = devices.connectAll(options.keepGoing);
     outputs.show(devices, *storages);
+    devices.startInBackground(options.keepGoing);
+    int status = waitForStop(options, signals, sim, outputs, devices);
+    const std::vector<std::string> stuck = devices.stopAll();
+    if (!stuck.empty()) leaveStuck(stuck, outputs, sim, *storages);
+    const bool started = devices.startState() == DeviceSet::Start::started;
+    if (!started) status = 1;
 
-    // The run, until it is stopped.
-    int status = started ? 0 : 1;
-    if (started) {
-        devices.startAll();
-        status = waitForStop(options, signals, sim, outputs, *storages);
-        const std::vector<std::string> stuck = devices.stopAll();
-        if (!stuck.empty()) leaveStuck(stuck, outputs, sim, *storages);
-    } else {
-        devices.cancel();
-    }
-
-    // The stop: the devices, then what was queued for the network, before
+    // The stop: the devices, then what was queued for the outputs, before
     // the host says how it went.
     std::cout.flush();
-    if (started) outputs.finishView();
+    const Outputs::Deadline deadline = std::chrono::steady_clock::now() + kOutputsEndWithin;
+    outputs.finishView();
     std::string line = "quorlix-host: " + devices.summary() + "\n";
-    outputs.endView();
+    outputs.endView(deadline);
     devices.clear();
-    const std::string oscStatus = outputs.stopPublisher();
+    const std::string oscStatus = outputs.stopPublisher(deadline);
     if (!oscStatus.empty()) line += "quorlix-host: " + oscStatus + "\n";
     sim.terminate();
-    outputs.stopLog();
+    outputs.stopLog(deadline);
     storages.reset();
     if (started) {
-        outputs.sayLast(line);
+        outputs.sayLast(line, deadline);
     } else {
         // The view never showed what the device said: it goes where the log goes without one.
-        outputs.replayLog();
+        outputs.replayLog(deadline);
         hostMessage("a device could not be started; nothing runs (--keep-going runs the others)");
     }
     return status;

@@ -1,15 +1,14 @@
 #include "DeviceRunner.h"
 
 #include "HostLog.h"
-#include "LockHolder.h"
 #include "PortCheck.h"
-#include "ProcessInfo.h"
 #include "RealtimeThread.h"
 #include "ThreadReadMeter.h"
 
 #include "plugin/CBase.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <iostream>
 #include <iterator>
@@ -26,6 +25,14 @@ std::int64_t wallMicroseconds() {
 
 bool entryChanged(const std::uint8_t* mask, std::uint32_t n) {
     return (mask[3 - (n - 1) / 8] >> ((n - 1) % 8)) & 1;
+}
+
+void markEntry(std::uint8_t* mask, std::uint32_t n) { mask[3 - (n - 1) / 8] |= 1u << ((n - 1) % 8); }
+
+// What a storage lock's failure means, for messages.
+std::string lockTrouble(int result) {
+    if (result == ETIMEDOUT) return "a storage was busy for more than a second";
+    return std::string("a storage lock failed: ") + std::strerror(result);
 }
 
 }  // namespace
@@ -62,17 +69,26 @@ bool DeviceRunner::connect() {
         hostMessage(name_ + ": createDev gave no device");
         return false;
     }
-    if (!storages_.beginClaim(*views_)) {
-        hostMessage(name_ + ": not started: " + storages_.describeHeldLocks());
+    if (int trouble = storages_.beginClaim(*views_)) {
+        hostMessage(name_ + ": not started: " + lockTrouble(trouble));
         if (stats_.state != DeviceStats::reconnecting) stats_.state = DeviceStats::failed;
         disconnect();
         return false;
     }
     std::int32_t result = device_->init(&info_);
-    bool claimed = storages_.endClaim(*views_);
+    const int unclaimed = storages_.endClaim(*views_);
     std::cout.flush();
-    if (!claimed) hostMessage(name_ + ": its entries are not noted: " + storages_.describeHeldLocks());
-    connected_ = result == 1 && claimed;
+    if (unclaimed != 0) hostMessage(name_ + ": its entries are not noted: " + lockTrouble(unclaimed));
+    if (result == 1 && SharedStorages::controllersFull(*views_)) {
+        // Not a line that may come back: trying again would find the same.
+        hostMessage(name_ + ": not started: no controller entry is left (the devices before it use all " +
+                    std::to_string(QUORLIX_SHM_ENTRIES) + ")");
+        storageFailed_ = true;
+        stats_.state = DeviceStats::failed;
+        disconnect();
+        return false;
+    }
+    connected_ = result == 1 && unclaimed == 0;
     if (!connected_) {
         hostMessage(name_ + ": init failed");
         // While tries go on the device is reconnecting, not failed.
@@ -97,7 +113,6 @@ void DeviceRunner::disconnect() {
 void DeviceRunner::start() {
     finished_ = false;
     thread_ = std::thread([this] {
-        threadId_ = currentThreadId();
         if (realtime_ > 0) runThisThreadRealtime(realtime_);
         run();
         finished_ = true;
@@ -121,20 +136,6 @@ bool DeviceRunner::joinBefore(std::chrono::steady_clock::time_point deadline) {
     return true;
 }
 
-std::string DeviceRunner::whyStuck() const {
-    const quorlix_shm& region = storages_.region();
-    const std::pair<const char*, const quorlix_shm_storage*> storages[] = {{"controllers", &region.controllers},
-                                                                         {"trackers", &region.trackers}};
-    for (const auto& storage : storages) {
-        if (!threadWaitsFor(threadId_.load(), storage.second->lock.mutex)) continue;
-        std::string why = "it waits for the " + std::string(storage.first) + " lock";
-        pid_t holder = processOfThread(lockOwnerThread(storage.second->lock.mutex));
-        if (holder > 0) why += ", held by " + describeProcess(holder);
-        return why;
-    }
-    return "it is busy inside the plug-in";
-}
-
 bool DeviceRunner::sleepWhileRunning(std::chrono::milliseconds duration) {
     auto until = std::chrono::steady_clock::now() + duration;
     while (keepRunning()) {
@@ -149,6 +150,7 @@ bool DeviceRunner::reconnect() {
     stats_.state = DeviceStats::reconnecting;
     auto delay = policy_.firstDelay;
     for (unsigned attempt = 1; keepRunning(); ++attempt) {
+        lineLoss_.retry();
         stats_.reconnectTry = attempt;
         stats_.nextTryNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                (std::chrono::steady_clock::now() + delay).time_since_epoch())
@@ -158,22 +160,33 @@ bool DeviceRunner::reconnect() {
         if (!sleepWhileRunning(delay)) return false;
         ++stats_.reconnects;
         if (connect()) {
+            lineLoss_.forget();
             hostMessage(name_ + ": reconnected on try " + std::to_string(attempt));
             return true;
         }
+        if (storageFailed_) return false;
         ++stats_.errors;
         delay = std::min(delay * 2, policy_.maxDelay);
     }
     return false;
 }
 
-bool DeviceRunner::publish(const std::uint8_t* masks) {
+bool DeviceRunner::publish(std::uint8_t* masks) {
     ChangeEvent event;
     event.device = &name_;
     bool any = false;
     bool buttonsChanged = false;
+    for (std::size_t i = 0; i < sizeof due_; ++i) masks[i] |= due_[i];
+    std::fill(std::begin(due_), std::end(due_), std::uint8_t{0});
+    // A change whose lock stayed busy is not lost: the entry goes out with the next call.
+    auto take = [&](int result, std::uint8_t* due, std::uint32_t n) {
+        if (result == 0) return true;
+        markEntry(due, n);
+        ++stats_.dropped;
+        return false;
+    };
     for (std::uint32_t n = 1; n <= QUORLIX_SHM_ENTRIES && keepRunning(); ++n) {
-        if (entryChanged(masks + 4, n) && storages_.takeController(n, event.con)) {
+        if (entryChanged(masks + 4, n) && take(storages_.takeController(n, event.con), due_ + 4, n)) {
             std::uint32_t buttons = 0;
             std::memcpy(&buttons, event.con.buttons, sizeof buttons);
             buttonsChanged = buttonsChanged || buttons != buttons_[n - 1];
@@ -184,7 +197,7 @@ bool DeviceRunner::publish(const std::uint8_t* masks) {
             ++stats_.changes;
             any = true;
         }
-        if (entryChanged(masks, n) && storages_.takeTracker(n, event.tra)) {
+        if (entryChanged(masks, n) && take(storages_.takeTracker(n, event.tra), due_, n)) {
             event.kind = ChangeEvent::Kind::tracker;
             event.entry = n;
             listener_.changed(event);
@@ -203,10 +216,20 @@ void DeviceRunner::lineLost() {
                     " nothing pressed until it is back");
 }
 
+bool DeviceRunner::storageFailed() {
+    const std::string failure = storages_.failure();
+    if (failure.empty()) return false;
+    hostMessage(name_ + ": stopped: " + failure + "; the host must be started again");
+    storageFailed_ = true;
+    stats_.state = DeviceStats::failed;
+    return true;
+}
+
 void DeviceRunner::run() {
+    if (storageFailed_) return;
     if (!connected_ && !reconnect()) {
         disconnect();
-        stats_.state = DeviceStats::stopped;
+        if (!storageFailed_) stats_.state = DeviceStats::stopped;
         return;
     }
     // Bytes are counted from the system's account of this thread's reads,
@@ -233,6 +256,11 @@ void DeviceRunner::run() {
             continue;
         }
         ++stats_.errors;
+        // A storage that failed for good is no lost line: reconnecting would not mend it.
+        if (storageFailed()) {
+            disconnect();
+            return;
+        }
         if (++failures < policy_.failuresBeforeReconnect) continue;
         hostMessage(name_ + ": " + std::to_string(failures) + " reads in a row failed; the line seems gone");
         const std::uint64_t before = meter.now();
@@ -246,7 +274,7 @@ void DeviceRunner::run() {
     }
     stats_.bytes = meter.now() - notLine;
     disconnect();
-    stats_.state = DeviceStats::stopped;
+    if (!storageFailed_) stats_.state = DeviceStats::stopped;
 }
 
 }  // namespace host

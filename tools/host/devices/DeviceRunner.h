@@ -19,8 +19,6 @@
 #include <string>
 #include <thread>
 
-#include <sys/types.h>
-
 class CBase;
 
 namespace host {
@@ -57,9 +55,6 @@ public:
     // The same, but no later than `deadline`: false when the thread is still
     // busy then (blocked inside the plug-in); it is then left to itself.
     bool joinBefore(std::chrono::steady_clock::time_point deadline);
-    // Why a thread that did not end is stuck: which storage lock it waits
-    // for and who holds it, as far as the system tells.
-    std::string whyStuck() const;
 
     const std::string& name() const { return name_; }
     // The port its options name, "" when they name none.
@@ -75,8 +70,10 @@ private:
     bool reconnect();
     bool sleepWhileRunning(std::chrono::milliseconds duration);
     // True when a controller's buttons changed: only a key record does that.
-    bool publish(const std::uint8_t* masks);
+    bool publish(std::uint8_t* masks);
     void lineLost();
+    // After a failed call: true (reported) when the storages, not the line, failed.
+    bool storageFailed();
 
     std::string name_;
     std::string port_;
@@ -92,11 +89,12 @@ private:
     InitInfo info_{};
     CBase* device_ = nullptr;
     bool connected_ = false;
+    bool storageFailed_ = false;  // no try again can mend it
     int realtime_ = 0;
     std::uint32_t buttons_[QUORLIX_SHM_ENTRIES] = {};  // as last published, per controller entry
+    std::uint8_t due_[8] = {};  // change masks of entries whose lock was busy: published with the next call
     DeviceStats stats_;
     std::atomic<bool> finished_{false};
-    std::atomic<pid_t> threadId_{0};
     std::thread thread_;
 };
 

@@ -27,8 +27,14 @@ DeviceSet::DeviceSet(const HostConfig& config, PluginSet& plugins, SharedStorage
     }
 }
 
+DeviceSet::~DeviceSet() {
+    cancel();
+    if (starter_.joinable()) starter_.join();
+}
+
 bool DeviceSet::connectAll(bool keepGoing) {
-    for (std::size_t i = 0; i < runners_.size(); ++i) {
+    for (std::size_t i = 0; i < runners_.size() && keepRunning(); ++i) {
+        connecting_ = i;
         if (config_.devices[i].library == "quorlix")
             for (const std::string& note : defaultNotes(config_.fileName, config_.devices[i])) hostMessage(note);
         if (runners_[i]->connect()) continue;
@@ -42,14 +48,35 @@ void DeviceSet::startAll() {
     for (auto& r : runners_) r->start();
 }
 
+void DeviceSet::startInBackground(bool keepGoing) {
+    start_ = Start::underway;
+    starterDone_ = false;
+    starter_ = std::thread([this, keepGoing] {
+        const bool connected = connectAll(keepGoing);
+        // A stop meanwhile starts nothing more; the devices connected so far end with the runners.
+        if (connected && keepRunning()) startAll();
+        start_ = connected || !keepRunning() ? Start::started : Start::failed;
+        starterDone_ = true;
+    });
+}
+
 std::vector<std::string> DeviceSet::stopAll() {
     cancel();
     std::vector<std::string> stuck;
     auto deadline = std::chrono::steady_clock::now() + kStopWithin;
+    const std::string late = " within " + std::to_string(kStopWithin.count()) + " ms: it is busy inside the plug-in";
+    if (starter_.joinable()) {
+        while (!starterDone_.load() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (!starterDone_.load()) {
+            starter_.detach();
+            stuck.push_back(runners_[connecting_.load()]->name() + ": did not start or stop" + late);
+            return stuck;
+        }
+        starter_.join();
+    }
     for (auto& r : runners_) {
-        if (!r->joinBefore(deadline))
-            stuck.push_back(r->name() + ": did not stop within " + std::to_string(kStopWithin.count()) + " ms: " +
-                            r->whyStuck());
+        if (!r->joinBefore(deadline)) stuck.push_back(r->name() + ": did not stop" + late);
     }
     return stuck;
 }

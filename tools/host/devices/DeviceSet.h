@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <thread>
+#include <atomic>
 #include <vector>
 
 namespace host {
@@ -25,6 +27,7 @@ public:
     // Each device's thread under SCHED_FIFO at `realtime` (0: normal scheduling).
     DeviceSet(const HostConfig& config, PluginSet& plugins, SharedStorages& storages, ChangeListener& listener,
               int realtime);
+    ~DeviceSet();
     DeviceSet(const DeviceSet&) = delete;
     DeviceSet& operator=(const DeviceSet&) = delete;
 
@@ -33,9 +36,14 @@ public:
     // one failed, unless `keepGoing`.
     bool connectAll(bool keepGoing);
     void startAll();
-    // Every device returns within a read time-out, unless it is blocked in a
-    // storage lock that some other program keeps: such a device is left
-    // behind and named in the lines returned, so that the host still stops.
+    // connectAll, then startAll, on a thread of their own: the caller stays
+    // free to take a stop meanwhile.
+    enum class Start { underway, started, failed };
+    void startInBackground(bool keepGoing);
+    Start startState() const { return start_.load(); }
+    // Every device returns within a read time-out, unless it is stuck
+    // inside its plug-in: such a device is left behind and named in the
+    // lines returned, so that the host still stops.
     std::vector<std::string> stopAll();
     // Clears the keep-running flag of devices that never started.
     void cancel();
@@ -47,9 +55,15 @@ public:
     const std::vector<std::unique_ptr<DeviceRunner>>& runners() const { return runners_; }
 
 private:
+    bool keepRunning() const { return __atomic_load_n(&runFlag_, __ATOMIC_RELAXED) != 0; }
+
     const HostConfig& config_;
     std::int32_t runFlag_ = 1;
     std::vector<std::unique_ptr<DeviceRunner>> runners_;
+    std::atomic<Start> start_{Start::started};
+    std::atomic<bool> starterDone_{true};
+    std::atomic<std::size_t> connecting_{0};  // the device the starter is at
+    std::thread starter_;
 };
 
 }  // namespace host

@@ -16,6 +16,9 @@ struct DeviceStats {
     std::atomic<std::uint64_t> changes{0};
     std::atomic<std::uint64_t> errors{0};
     std::atomic<std::uint64_t> reconnects{0};
+    // Changes not published when they came, their storage's lock being busy
+    // for too long: the entry goes out again with the next call.
+    std::atomic<std::uint64_t> dropped{0};
     std::atomic<std::int64_t> lastChangeUs{0};  // wall clock, microseconds since 1970
     // While reconnecting: the try under way or next, and when it starts
     // (steady clock, nanoseconds since its epoch).

@@ -4,6 +4,7 @@
 #include "ChangeEvent.h"
 #include "SharedStorages.h"
 
+#include <cstdint>
 #include <string>
 
 namespace host {
@@ -18,11 +19,17 @@ public:
     LineLoss(SharedStorages& storages, ChangeListener& listener) : storages_(storages), listener_(listener) {}
 
     // Releases the controller entries `views` claimed for `device`; how many.
+    // An entry whose lock was busy stays due and goes with the next retry().
     unsigned release(const std::string& device, const DeviceViews& views);
+    unsigned retry();
+    // The device is back: its own next record rewrites the entries.
+    void forget() { due_ = 0; }
 
 private:
     SharedStorages& storages_;
     ChangeListener& listener_;
+    std::string device_;
+    std::uint32_t due_ = 0;  // bit n - 1: entry n still to release
 };
 
 }  // namespace host

@@ -9,23 +9,23 @@
 
 namespace host {
 
-// Writes records received from a publishing host into this node's storages,
-// as that host's devices do: each under its storage's lock, with the entry's
-// owner, the count of entries in use and the entry's change counter.
+// Writes records received from a publishing host into this node's view, as
+// that host does for its devices: each with the entry's owner, lost mark and
+// change counter, and the count of entries in use. One thread writes.
 class MirrorStorages {
 public:
     explicit MirrorStorages(SharedStorages& storages) : storages_(storages) {}
 
-    enum class Result { written, unchanged, busy };
+    enum class Result { written, unchanged };
     // `bytes` is a whole record of `kind`, entry 1..32; `lost` marks it as
     // written for a device whose line is lost. A record the entry already
     // holds (a keyframe repeating it) is not written again.
     Result write(ChangeEvent::Kind kind, std::uint32_t entry, const std::string& device, const void* bytes,
                  bool lost);
-    // Raises the counts to the sender's; false when a lock was not free.
-    bool raiseCounts(std::uint32_t controllers, std::uint32_t trackers);
+    // Raises the counts to the sender's.
+    void raiseCounts(std::uint32_t controllers, std::uint32_t trackers);
     // The header's stale word: 1 while the sender is silent.
-    bool setStale(bool stale);
+    void setStale(bool stale);
     bool stale() const;
 
 private:

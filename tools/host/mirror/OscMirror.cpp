@@ -290,7 +290,6 @@ int OscMirror::onRecord(const char* path, const char*, lo_arg** argv, int, lo_me
     const auto kind = controller ? ChangeEvent::Kind::controller : ChangeEvent::Kind::tracker;
     switch (self.storages_.write(kind, static_cast<std::uint32_t>(entry), device, lo_blob_dataptr(blob), lost != 0)) {
         case MirrorStorages::Result::written: ++self.counts_.written; break;
-        case MirrorStorages::Result::busy: ++self.counts_.busy; break;
         case MirrorStorages::Result::unchanged: break;
     }
     return 0;
@@ -309,8 +308,10 @@ int OscMirror::onKeyframe(const char*, const char*, lo_arg** argv, int, lo_messa
     self.heard(static_cast<std::uint32_t>(intArg(argv[0])));
     ++self.counts_.keyframes;
     self.storages_.raiseCounts(controllers, trackers);
-    if (self.storages_.stale() && self.storages_.setStale(false))
+    if (self.storages_.stale()) {
+        self.storages_.setStale(false);
         self.note_("keyframe from " + self.sender_ + ": the storages are current");
+    }
     return 0;
 }
 
@@ -339,7 +340,6 @@ std::string OscMirror::status() const {
                        std::to_string(counts_.keyframes.load()) + " keyframes, " + std::to_string(counts_.lost.load()) +
                        " lost, " + std::to_string(counts_.bad.load()) + " bad";
     if (!from_.empty()) text += ", " + std::to_string(counts_.foreign.load()) + " from others";
-    if (counts_.busy.load() > 0) text += ", " + std::to_string(counts_.busy.load()) + " not written (lock busy)";
     return text;
 }
 

@@ -24,7 +24,6 @@ struct MirrorCounts {
     std::atomic<std::uint64_t> lost{0};        // datagrams missing from the sequence
     std::atomic<std::uint64_t> bad{0};         // wrong size, address or type tags: dropped
     std::atomic<std::uint64_t> foreign{0};     // from a host other than --from: dropped
-    std::atomic<std::uint64_t> busy{0};        // records not written: a lock was not free
 };
 
 // Receives what a host publishes (OSC over UDP, through liblo) and writes it

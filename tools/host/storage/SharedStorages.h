@@ -3,18 +3,19 @@
 
 #include "HostConfig.h"
 #include "PluginLogger.h"
+#include "PublishedView.h"
 #include "ShmName.h"
 #include "quorlix/shm.h"
 
 #include "storage/CDataStorage.h"
 #include "storage/CMutexH.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <vector>
 
-#include <sys/types.h>
+#include <pthread.h>
 
 namespace host {
 
@@ -35,71 +36,71 @@ struct DeviceViews {
 };
 
 // The host's tracker and controller storages: 32 records of each kind, their
-// counts and robust process-shared mutexes, in the host's own memory or in a
-// POSIX shared-memory object that other programs can map.
+// counts and mutexes, which the devices write as the plug-in interface has
+// them do. They are the host's alone: after each change the host copies the
+// record into its PublishedView, which is all that readers ever see.
 class SharedStorages {
 public:
     ~SharedStorages();
     SharedStorages(const SharedStorages&) = delete;
     SharedStorages& operator=(const SharedStorages&) = delete;
 
-    // An empty name keeps the storages private; otherwise "/NAME" is created
-    // (a stale object of a host that died is replaced; one of a running host
-    // is refused) and removed again when this object goes. The object is for
-    // this user alone (0600), or with a group for that group's members too (0660).
+    // An empty name publishes in memory of the host's own; otherwise in the
+    // object "/NAME" (see ViewObject::open), given up when this object goes.
     static std::unique_ptr<SharedStorages> create(const std::string& shmName, const LoggerSettings& logger,
                                                   std::string& error, const std::string& group = "");
 
     std::unique_ptr<DeviceViews> makeViews(const std::string& owner);
-    // Lock waits here are bounded (a reader may hold a lock for ever): false
-    // when a lock was not free in time.
+    // Lock waits here are bounded: 0, or the lock's error (see StorageLock).
     // Before a device's init: its counts show exactly the entries before its own.
-    bool beginClaim(DeviceViews& views);
+    int beginClaim(DeviceViews& views);
     // After it: the shared counts and owners cover what it claimed.
-    bool endClaim(DeviceViews& views);
+    int endClaim(DeviceViews& views);
+    // True when the device found no controller entry left: the devices
+    // before it took all of them.
+    static bool controllersFull(const DeviceViews& views);
 
-    // Copies entry n (1..32) under its lock and notes that it was rewritten.
-    bool takeController(std::uint32_t n, quorlix_con_data& out);
-    bool takeTracker(std::uint32_t n, quorlix_tra_data& out);
+    // Copies entry n (1..32) under its lock and publishes it.
+    int takeController(std::uint32_t n, quorlix_con_data& out);
+    int takeTracker(std::uint32_t n, quorlix_tra_data& out);
     // For a device whose line is lost: entry n keeps its counts but holds
     // nothing pressed and every valuator 0, stamped `nowUs` (microseconds
     // since 1970), and is marked lost until the device's next record. The
     // record as written goes to `out`.
-    bool releaseController(std::uint32_t n, std::int64_t nowUs, quorlix_con_data& out);
+    int releaseController(std::uint32_t n, std::int64_t nowUs, quorlix_con_data& out);
 
-    // Tells readers of the shared memory that the host has stopped.
-    void markStopped();
-    // Marks the host stopped and gives up the name, leaving the mapping to
+    // Tells readers that the host has stopped.
+    void markStopped() { view_->markStopped(); }
+    // Marks the host stopped and gives up the name, leaving the memory to
     // threads that may still be inside it.
-    void release();
+    void release() { view_->release(); }
 
-    // The storage locks another process holds now.
-    struct HeldLock {
-        const char* kind;  // "controllers" or "trackers"
-        pid_t holder;      // 0 where the system does not tell
-    };
-    std::vector<HeldLock> locksHeldElsewhere() const;
-    // "the controllers lock is held by process 12 (reader)", for messages.
-    std::string describeHeldLocks() const;
+    const std::string& shmName() const { return view_->name(); }
+    PublishedView& view() { return *view_; }
+    const PublishedView& view() const { return *view_; }
 
-    const std::string& shmName() const { return name_; }
-    quorlix_shm& region() { return *region_; }
-    const quorlix_shm& region() const { return *region_; }
+    // "the controllers lock cannot be used any more (...)" once a lock failed
+    // for good, else "".
+    std::string failure() const;
 
 private:
     SharedStorages() = default;
-    bool map(const std::string& name, const std::string& group, std::string& error);
     bool initialise(std::string& error);
-    bool takeName(const std::string& object, std::string& error);
+    int noteResult(int result, const char* kind);
 
-    std::string name_;
-    quorlix_shm* region_ = nullptr;
-    bool mutexesReady_ = false;
+    struct Storage {
+        pthread_mutex_t mutex;
+        std::uint32_t count = 0;
+        CMutexH handle{};
+    };
+    std::unique_ptr<PublishedView> view_;
     LoggerPtr logger_;
-    CMutexH traMutex_{};
-    CMutexH conMutex_{};
-    int lockFd_ = -1;
-    std::string lockName_;
+    Storage tra_{};
+    Storage con_{};
+    quorlix_tra_data traRecords_[QUORLIX_SHM_ENTRIES] = {};
+    quorlix_con_data conRecords_[QUORLIX_SHM_ENTRIES] = {};
+    bool mutexesReady_ = false;
+    std::atomic<const char*> broken_{nullptr};
 };
 
 }  // namespace host

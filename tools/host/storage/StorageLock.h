@@ -1,28 +1,45 @@
 // storage/: the records the devices write and other programs read, in shared memory, and their locks.
 #pragma once
 
-#include "quorlix/shm.h"
+#include <cerrno>
+#include <ctime>
+
+#include <pthread.h>
 
 namespace host {
 
-// A storage's lock for one scope, taken within a bound: a reader that holds
-// it for ever cannot wedge the host. held() says whether it was taken.
+// One of the devices' storage mutexes for one scope, taken within a bound on
+// the monotonic clock (a clock step cannot stretch it). A holder that died
+// left each record whole (each is written in one copy), so such a mutex is
+// made usable again and taken. result(): 0 when held, else ETIMEDOUT,
+// ENOTRECOVERABLE or another error of the mutex.
 class StorageLock {
 public:
-    explicit StorageLock(quorlix_shm_storage& storage, unsigned timeoutMs = QUORLIX_SHM_LOCK_TIMEOUT_MS)
-        : mutex_(&storage.lock.mutex) {
-        held_ = quorlix_shm_lock_within(mutex_, timeoutMs) == 0;
+    static constexpr unsigned kTimeoutMs = 1000;
+
+    explicit StorageLock(pthread_mutex_t& mutex, unsigned timeoutMs = kTimeoutMs) : mutex_(&mutex) {
+        timespec until{};
+        clock_gettime(CLOCK_MONOTONIC, &until);
+        until.tv_sec += static_cast<time_t>(timeoutMs / 1000);
+        until.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+        if (until.tv_nsec >= 1000000000L) {
+            until.tv_sec += 1;
+            until.tv_nsec -= 1000000000L;
+        }
+        result_ = pthread_mutex_clocklock(mutex_, CLOCK_MONOTONIC, &until);
+        if (result_ == EOWNERDEAD) result_ = pthread_mutex_consistent(mutex_);
     }
     ~StorageLock() {
-        if (held_) quorlix_shm_unlock(mutex_);
+        if (result_ == 0) pthread_mutex_unlock(mutex_);
     }
     StorageLock(const StorageLock&) = delete;
     StorageLock& operator=(const StorageLock&) = delete;
-    bool held() const { return held_; }
+    bool held() const { return result_ == 0; }
+    int result() const { return result_; }
 
 private:
     pthread_mutex_t* mutex_;
-    bool held_ = false;
+    int result_ = 0;
 };
 
 }  // namespace host

@@ -1,9 +1,7 @@
 #include "Watch.h"
 
-#include "LockHolder.h"
-#include "ProcessInfo.h"
 #include "RecordJson.h"
-#include "SharedStorages.h"
+#include "ShmName.h"
 #include "VisibleText.h"
 #include "quorlix/shm.h"
 
@@ -23,39 +21,26 @@ namespace host {
 
 namespace {
 
-// What one look at a storage found, copied out under its lock.
+// One look at the entries in use, each a consistent copy.
 struct Seen {
-    std::uint32_t count = 0;
-    std::uint32_t lost = 0;
-    std::uint32_t changes[QUORLIX_SHM_ENTRIES] = {};
-    char owner[QUORLIX_SHM_ENTRIES][QUORLIX_SHM_OWNER_SIZE] = {};
-    bool running = true;
+    std::uint32_t controllers = 0;
+    std::uint32_t trackers = 0;
+    quorlix_shm_controller con[QUORLIX_SHM_ENTRIES] = {};
+    quorlix_shm_tracker tra[QUORLIX_SHM_ENTRIES] = {};
     bool stale = false;  // a mirror whose sender is silent
 };
 
-// False when the storage's lock was not free within the bound.
-bool look(quorlix_shm& shm, quorlix_shm_storage& storage, Seen& seen, void* records, const void* source,
-          std::size_t recordSize) {
-    if (quorlix_shm_lock(&storage.lock.mutex) != 0) return false;
-    seen.count = storage.count < QUORLIX_SHM_ENTRIES ? storage.count : QUORLIX_SHM_ENTRIES;
-    seen.lost = storage.lost;
-    std::memcpy(seen.changes, storage.changes, sizeof seen.changes);
-    std::memcpy(seen.owner, storage.owner, sizeof seen.owner);
-    std::memcpy(records, source, recordSize * QUORLIX_SHM_ENTRIES);
-    seen.running = shm.running != 0;
-    seen.stale = shm.stale != 0;
-    quorlix_shm_unlock(&storage.lock.mutex);
-    return true;
+void look(const quorlix_shm& shm, Seen& seen) {
+    seen.controllers = quorlix_shm_controller_count(&shm);
+    seen.trackers = quorlix_shm_tracker_count(&shm);
+    // An entry the host keeps rewriting stays as last seen.
+    for (std::uint32_t n = 1; n <= seen.controllers; ++n) quorlix_shm_read_controller(&shm, n, &seen.con[n - 1]);
+    for (std::uint32_t n = 1; n <= seen.trackers; ++n) quorlix_shm_read_tracker(&shm, n, &seen.tra[n - 1]);
+    seen.stale = quorlix_shm_word(&shm.stale) != 0;
 }
 
-void reportBusy(const char* kind, const quorlix_shm_storage& storage) {
-    pid_t holder = processOfThread(lockOwnerThread(storage.lock.mutex));
-    std::fprintf(stderr, "quorlix-host watch: the %s lock was not free within %d ms%s\n", kind,
-                 QUORLIX_SHM_LOCK_TIMEOUT_MS, holder > 0 ? (" (held by " + describeProcess(holder) + ")").c_str() : "");
-}
-
-std::string ownerOf(const Seen& seen, std::uint32_t n) {
-    return std::string(seen.owner[n - 1], strnlen(seen.owner[n - 1], QUORLIX_SHM_OWNER_SIZE));
+std::string ownerOf(const quorlix_shm_entry_head& head) {
+    return std::string(head.owner, strnlen(head.owner, QUORLIX_SHM_OWNER_SIZE));
 }
 
 std::string plainController(const std::string& device, std::uint32_t n, const quorlix_con_data& con, bool lost) {
@@ -104,73 +89,80 @@ int runWatch(const WatchOptions& options, const std::atomic<bool>& stop) {
                      errno == ENOENT ? (" (is quorlix-host running with --shm " + options.shm + "?)").c_str() : "");
         return 1;
     }
-    const pid_t hostPid = shm->host_pid;
-    const std::uint64_t hostStart = static_cast<std::uint64_t>(shm->host_start_high) << 32 | shm->host_start_low;
-    auto hostGone = [&] {
-        if (processIsAlive(hostPid, hostStart)) return false;
-        std::fprintf(stderr, "quorlix-host watch: the host (pid %d) is gone without stopping; %s\n",
-                     static_cast<int>(hostPid),
-                     options.once ? "these were its last records" : "its last records stay as shown");
-        return true;
-    };
 
-    Seen lastCon, lastTra;
+    Seen last, seen;
     bool first = true;
-    quorlix_con_data con[QUORLIX_SHM_ENTRIES];
-    quorlix_tra_data tra[QUORLIX_SHM_ENTRIES];
+    bool away = false;  // the host stopped or is gone: waiting for one to start
+    std::uint32_t generation = quorlix_shm_word(&shm->generation);
     int status = 0;
-    bool conBusy = false, traBusy = false;
     const auto started = std::chrono::steady_clock::now();
     while (!stop.load()) {
-        Seen seenCon = lastCon, seenTra = lastTra;
-        bool conSeen = look(*shm, shm->controllers, seenCon, con, shm->con, sizeof(quorlix_con_data));
-        bool traSeen = look(*shm, shm->trackers, seenTra, tra, shm->tra, sizeof(quorlix_tra_data));
-        // Reported once each time a lock stays taken for longer than the bound.
-        if (!conSeen && !conBusy) reportBusy("controllers", shm->controllers);
-        if (!traSeen && !traBusy) reportBusy("trackers", shm->trackers);
-        conBusy = !conSeen;
-        traBusy = !traSeen;
-        if (options.once && (!conSeen || !traSeen)) {
-            status = 1;
-            break;
+        // A new host on the same object starts afresh: everything is shown again.
+        const std::uint32_t now = quorlix_shm_word(&shm->generation);
+        if (now != generation) {
+            generation = now;
+            first = true;
+            last = Seen();
+            away = false;
+            status = 0;
         }
-        for (std::uint32_t n = 1; n <= seenCon.count; ++n) {
-            if (!first && seenCon.changes[n - 1] == lastCon.changes[n - 1]) continue;
-            if (seenCon.changes[n - 1] == 0 && !options.once) continue;
-            std::string owner = ownerOf(seenCon, n);
-            bool lost = (seenCon.lost >> (n - 1)) & 1u;
-            say(options.json ? controllerJson(owner, n, con[n - 1], lost) : plainController(owner, n, con[n - 1], lost));
+        look(*shm, seen);
+        for (std::uint32_t n = 1; n <= seen.controllers; ++n) {
+            const quorlix_shm_controller& e = seen.con[n - 1];
+            if (!first && e.head.changes == last.con[n - 1].head.changes) continue;
+            if (e.head.changes == 0 && !options.once) continue;
+            say(options.json ? controllerJson(ownerOf(e.head), n, e.record, e.head.lost != 0)
+                             : plainController(ownerOf(e.head), n, e.record, e.head.lost != 0));
         }
-        for (std::uint32_t n = 1; n <= seenTra.count; ++n) {
-            if (!first && seenTra.changes[n - 1] == lastTra.changes[n - 1]) continue;
-            if (seenTra.changes[n - 1] == 0 && !options.once) continue;
-            std::string owner = ownerOf(seenTra, n);
-            say(options.json ? trackerJson(owner, n, tra[n - 1]) : plainTracker(owner, n, tra[n - 1]));
+        for (std::uint32_t n = 1; n <= seen.trackers; ++n) {
+            const quorlix_shm_tracker& e = seen.tra[n - 1];
+            if (!first && e.head.changes == last.tra[n - 1].head.changes) continue;
+            if (e.head.changes == 0 && !options.once) continue;
+            say(options.json ? trackerJson(ownerOf(e.head), n, e.record) : plainTracker(ownerOf(e.head), n, e.record));
         }
         // Only a render node's mirror goes stale: said when it starts and ends.
-        if (conSeen && (first ? seenCon.stale : seenCon.stale != lastCon.stale)) {
-            std::fputs(seenCon.stale ? "quorlix-host watch: stale: the mirror hears nothing from its sender; "
-                                       "these records may be old\n"
-                                     : "quorlix-host watch: the mirror is current again\n",
+        if (first ? seen.stale : seen.stale != last.stale) {
+            std::fputs(seen.stale ? "quorlix-host watch: stale: the mirror hears nothing from its sender; "
+                                    "these records may be old\n"
+                                  : "quorlix-host watch: the mirror is current again\n",
                        stderr);
         }
-        lastCon = seenCon;
-        lastTra = seenTra;
+        last = seen;
         first = false;
-        bool stopped = !seenCon.running || !seenTra.running;
-        if (!stopped && hostGone()) {
-            status = 1;
-            break;
+        const bool alive = quorlix_shm_host_alive(shm) != 0;
+        const bool stopped = quorlix_shm_word(&shm->running) == 0;
+        if (!alive && !away) {
+            away = true;
+            if (stopped && !options.once)
+                std::fprintf(stderr, "quorlix-host watch: the host has stopped; waiting for it to start again\n");
+            else if (!stopped)
+                std::fprintf(stderr, "quorlix-host watch: the host is gone without stopping; %s\n",
+                             options.once ? "these were its last records"
+                                          : "its last records stay as shown; waiting for it to start again");
+            if (!stopped) status = 1;
+        } else if (alive && away) {
+            away = false;
+            status = 0;
+            std::fprintf(stderr, "quorlix-host watch: the host runs again\n");
         }
         if (options.once) break;
-        if (stopped) {
-            std::fprintf(stderr, "quorlix-host watch: the host has stopped\n");
-            break;
-        }
         if (options.duration > 0 &&
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() >= options.duration)
             break;
         std::this_thread::sleep_for(std::chrono::milliseconds(options.intervalMs));
+        // A host that starts again may bring a new object under the name.
+        if (away) {
+            quorlix_shm* again = quorlix_shm_attach(name.c_str(), owner, why, sizeof why);
+            if (again != nullptr && quorlix_shm_host_alive(again)) {
+                quorlix_shm_detach(shm);
+                shm = again;
+                generation = quorlix_shm_word(&shm->generation);
+                first = true;
+                last = Seen();
+            } else {
+                quorlix_shm_detach(again);
+            }
+        }
     }
     quorlix_shm_detach(shm);
     return status;

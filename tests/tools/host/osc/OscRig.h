@@ -22,7 +22,7 @@ public:
     MirrorThread(const std::string& shmName, const std::string& listen, const std::string& from = "");
     ~MirrorThread();
     const host::OscMirror& mirror() const { return *mirror_; }
-    quorlix_shm& region() { return storages_->region(); }
+    const quorlix_shm& region() { return storages_->view().shm(); }
     std::string error;
 
 private:

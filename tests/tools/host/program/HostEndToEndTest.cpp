@@ -295,9 +295,29 @@ TEST(HostEndToEnd, WatchReadsTheSharedMemoryFromAnotherProcess) {
     EXPECT_TRUE(std::regex_match(host.outputText(), std::regex("quorlix-host: [0-9]+ records received, [0-9]+ changes "
                                                                "published, 0 errors\n")))
         << "standard output carries the summary alone:\n" << host.outputText();
-    EXPECT_EQ(watch.wait(limit(3s)), 0) << "watch ends with the host";
-    EXPECT_NE(watch.errorText().find("the host has stopped"), std::string::npos);
+    EXPECT_TRUE(watch.waitForErrorText("the host has stopped; waiting for it to start again", limit(3s)))
+        << watch.errorText();
     EXPECT_LT(shm_open(("/" + name).c_str(), O_RDONLY, 0), 0) << "the host removes its shared memory";
+
+    // A host started again on the name, in a new object: watch finds it.
+    const std::size_t before = watch.lines().size();
+    sim.signal(SIGTERM);
+    sim.wait(limit(3s));
+    ChildProcess sim2(simCommand(dir, "press 5"));
+    ASSERT_TRUE(sim2.waitForLines(1, limit(5s)));
+    ChildProcess again({kHost, config, "--no-view", "--shm", name});
+    EXPECT_TRUE(watch.waitForErrorText("the host runs again", limit(10s))) << watch.errorText();
+    EXPECT_TRUE(eventually(
+        [&] {
+            const std::vector<std::string> lines = watch.lines();
+            return lines.size() > before && buttonsOf(lines.back()) == "0,0,0,0,1,0,0,0,0,0,0";
+        },
+        static_cast<int>(limit(10s).count())))
+        << watch.outputText();
+    again.signal(SIGTERM);
+    EXPECT_EQ(again.wait(limit(3s)), 0);
+    watch.signal(SIGINT);
+    EXPECT_EQ(watch.wait(limit(3s)), 0) << "a host that stopped is no fault";
 }
 
 TEST(HostEndToEnd, ADeviceWhoseLineIsLostHoldsNothingAndWorksAgainWhenItIsBack) {
@@ -343,6 +363,7 @@ TEST(HostEndToEnd, ADeviceWhoseLineIsLostHoldsNothingAndWorksAgainWhenItIsBack) 
     EXPECT_TRUE(std::regex_search(log, std::regex("quorlix-host: wand: reconnected on try [0-9]+"))) << log;
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(limit(3s)), 0);
+    watch.signal(SIGINT);
     EXPECT_EQ(watch.wait(limit(3s)), 0);
 }
 

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -47,13 +48,17 @@ void claim(host::SharedStorages& storages, host::DeviceViews& views, std::uint32
     storages.endClaim(views);
 }
 
+using Kind = host::PublishedView::Kind;
+
+std::string ownerOf(const quorlix_shm_entry_head& head) { return std::string(head.owner, strnlen(head.owner, 32)); }
+
 TEST(HostStorages, DevicesClaimInTurnAndAReclaimTakesTheSameEntries) {
     std::string error;
     auto storages = host::SharedStorages::create("", quiet(), error);
     ASSERT_TRUE(storages) << error;
-    quorlix_shm& shm = storages->region();
-    EXPECT_TRUE(quorlix_shm_valid(&shm, sizeof shm));
-    EXPECT_EQ(shm.running, 1u);
+    const host::PublishedView& view = storages->view();
+    EXPECT_TRUE(quorlix_shm_valid(&view.shm(), sizeof(quorlix_shm)));
+    EXPECT_TRUE(quorlix_shm_host_alive(&view.shm()));
 
     auto first = storages->makeViews("first");
     auto second = storages->makeViews("second");
@@ -61,63 +66,132 @@ TEST(HostStorages, DevicesClaimInTurnAndAReclaimTakesTheSameEntries) {
     claim(*storages, *second, 2, 0);
     EXPECT_EQ(first->conOffset, 0u);
     EXPECT_EQ(second->conOffset, 1u);
-    EXPECT_EQ(shm.controllers.count, 3u);
-    EXPECT_EQ(shm.trackers.count, 1u);
-    EXPECT_STREQ(shm.controllers.owner[0], "first");
-    EXPECT_STREQ(shm.controllers.owner[1], "second");
-    EXPECT_STREQ(shm.controllers.owner[2], "second");
-    EXPECT_STREQ(shm.trackers.owner[0], "first");
-    EXPECT_EQ(second->con.getConData(3), reinterpret_cast<ConData*>(&shm.con[2]));
+    EXPECT_EQ(view.count(Kind::controller), 3u);
+    EXPECT_EQ(view.count(Kind::tracker), 1u);
+    EXPECT_EQ(ownerOf(view.controller(1).head), "first");
+    EXPECT_EQ(ownerOf(view.controller(2).head), "second");
+    EXPECT_EQ(ownerOf(view.controller(3).head), "second");
+    EXPECT_EQ(ownerOf(view.tracker(1).head), "first");
+    EXPECT_NE(second->con.getConData(3), nullptr);
 
     // The first device comes back after its line was lost: same entries, and
     // the second device still finds all of its own.
     claim(*storages, *first, 1, 1);
     EXPECT_EQ(first->conCount, 1u);
     EXPECT_EQ(first->traCount, 1u);
-    EXPECT_EQ(shm.controllers.count, 3u);
-    EXPECT_EQ(shm.trackers.count, 1u);
+    EXPECT_EQ(view.count(Kind::controller), 3u);
+    EXPECT_EQ(view.count(Kind::tracker), 1u);
     EXPECT_NE(second->con.getConData(3), nullptr);
     EXPECT_EQ(first->con.getConData(2), nullptr) << "a device sees no entry beyond its own";
+    EXPECT_FALSE(host::SharedStorages::controllersFull(*second));
 }
 
-TEST(HostStorages, TakingARecordCopiesItAndCountsTheRewrite) {
+TEST(HostStorages, ADeviceAfterThirtyTwoControllersFindsTheStorageFull) {
+    std::string error;
+    auto storages = host::SharedStorages::create("", quiet(), error);
+    ASSERT_TRUE(storages) << error;
+    auto many = storages->makeViews("many");
+    claim(*storages, *many, 32, 0);
+    auto late = storages->makeViews("late");
+    claim(*storages, *late, 1, 0);
+    EXPECT_FALSE(host::SharedStorages::controllersFull(*many));
+    EXPECT_TRUE(host::SharedStorages::controllersFull(*late));
+    EXPECT_EQ(late->con.getConData(33), nullptr);
+}
+
+TEST(HostStorages, TakenRecordsReachTheViewWithTheirCountersAndLostMarks) {
     std::string error;
     auto storages = host::SharedStorages::create("", quiet(), error);
     ASSERT_TRUE(storages);
-    quorlix_shm& shm = storages->region();
-    shm.con[4].number = 0x05000000;
-    shm.tra[0].x = 42;
+    auto views = storages->makeViews("wand");
+    claim(*storages, *views, 5, 1);
+    views->con.getConData(5)->number = 0x05000000;
+    views->con.getConData(5)->buttons[0] = 0x03;
+    views->tra.getTraData(1)->x = 42;
+    const host::PublishedView& view = storages->view();
     quorlix_con_data con{};
     quorlix_tra_data tra{};
-    ASSERT_TRUE(storages->takeController(5, con));
+    ASSERT_EQ(storages->takeController(5, con), 0);
     EXPECT_EQ(con.number, 0x05000000u);
-    EXPECT_EQ(shm.controllers.changes[4], 1u);
-    ASSERT_TRUE(storages->takeTracker(1, tra));
-    EXPECT_EQ(tra.x, 42);
-    EXPECT_EQ(shm.trackers.changes[0], 1u);
-    EXPECT_FALSE(storages->takeController(0, con));
-    EXPECT_FALSE(storages->takeController(33, con));
-    EXPECT_FALSE(storages->takeTracker(33, tra));
+    EXPECT_EQ(view.controller(5).record.number, 0x05000000u);
+    EXPECT_EQ(view.controller(5).head.changes, 1u);
+    EXPECT_EQ(view.controller(5).head.lost, 0u);
+    ASSERT_EQ(storages->takeTracker(1, tra), 0);
+    EXPECT_EQ(view.tracker(1).record.x, 42);
+    EXPECT_EQ(view.tracker(1).head.changes, 1u);
+
+    ASSERT_EQ(storages->releaseController(5, 1234567890123456, con), 0);
+    EXPECT_EQ(view.controller(5).record.buttons[0], 0u);
+    EXPECT_EQ(view.controller(5).head.lost, 1u);
+    EXPECT_EQ(view.controller(5).head.changes, 2u);
+    EXPECT_EQ(quorlix_net_i32(view.controller(5).record.time_sec), 1234567890);
+    ASSERT_EQ(storages->takeController(5, con), 0);
+    EXPECT_EQ(view.controller(5).head.lost, 0u) << "the device's next record clears the mark";
+
+    EXPECT_EQ(storages->takeController(0, con), ERANGE);
+    EXPECT_EQ(storages->takeController(33, con), ERANGE);
+    EXPECT_EQ(storages->takeTracker(33, tra), ERANGE);
+    EXPECT_EQ(storages->failure(), "");
 }
 
-TEST(HostStorages, SharedMemoryIsCreatedForOthersAndRemovedOnExit) {
+// Every word of a record written is the same number: a copy that mixes two
+// writes shows two numbers.
+TEST(HostStorages, AReaderNeverSeesAHalfWrittenEntry) {
+    std::string error;
+    auto storages = host::SharedStorages::create("", quiet(), error);
+    ASSERT_TRUE(storages);
+    host::PublishedView& view = storages->view();
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        quorlix_con_data record{};
+        for (std::int32_t k = 1; k <= 20000; ++k) {
+            for (std::int32_t& v : record.valuators) v = k;
+            record.number = static_cast<std::uint32_t>(k);
+            view.writeController(7, record, k % 2 == 0);
+        }
+        done = true;
+    });
+    unsigned torn = 0, reads = 0;
+    while (!done.load()) {
+        quorlix_shm_controller copy{};
+        if (quorlix_shm_read_controller(&view.shm(), 7, &copy) != 0 || copy.record.number == 0) continue;
+        ++reads;
+        for (std::int32_t v : copy.record.valuators) torn += v != static_cast<std::int32_t>(copy.record.number);
+        torn += copy.head.lost != (copy.record.number % 2 == 0 ? 1u : 0u);
+    }
+    writer.join();
+    EXPECT_EQ(torn, 0u) << "in " << reads << " reads";
+    EXPECT_EQ(view.controller(7).head.changes, 20000u);
+}
+
+TEST(HostStorages, SharedMemoryIsReadOnlyForReadersAndRemovedOnExit) {
     std::string name = "quorlix-test-" + std::to_string(getpid());
     std::string error;
     {
         auto storages = host::SharedStorages::create(name, quiet(), error);
         ASSERT_TRUE(storages) << error;
         EXPECT_EQ(storages->shmName(), "/" + name);
-        int fd = shm_open(("/" + name).c_str(), O_RDWR, 0);
-        ASSERT_GE(fd, 0);
+        char why[256];
+        quorlix_shm* other = quorlix_shm_attach(name.c_str(), getuid(), why, sizeof why);
+        ASSERT_NE(other, nullptr) << why;
         struct stat info {};
+        int fd = shm_open(("/" + name).c_str(), O_RDONLY, 0);
         ASSERT_EQ(fstat(fd, &info), 0);
-        EXPECT_EQ(info.st_mode & 0777, 0600u) << "without a group, for this user alone";
-        void* mapped = mmap(nullptr, sizeof(quorlix_shm), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         close(fd);
-        ASSERT_NE(mapped, MAP_FAILED);
-        quorlix_shm* other = static_cast<quorlix_shm*>(mapped);
-        EXPECT_TRUE(quorlix_shm_valid(other, sizeof *other));
+        EXPECT_EQ(info.st_mode & 0777, 0600u) << "without a group, for this user alone";
         EXPECT_EQ(other->host_pid, getpid());
+        EXPECT_TRUE(quorlix_shm_host_alive(other));
+
+        // A reader that writes to its mapping is stopped by the system, not heard by the host.
+        pid_t writer = fork();
+        if (writer == 0) {
+            const_cast<volatile std::uint32_t&>(other->controller_count) = 32;
+            _exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(writer, &status, 0), writer);
+        EXPECT_TRUE(WIFSIGNALED(status) && (WTERMSIG(status) == SIGSEGV || WTERMSIG(status) == SIGBUS));
+        EXPECT_EQ(quorlix_shm_controller_count(other), 0u);
 
         auto twice = host::SharedStorages::create(name, quiet(), error);
         EXPECT_FALSE(twice);
@@ -126,11 +200,11 @@ TEST(HostStorages, SharedMemoryIsCreatedForOthersAndRemovedOnExit) {
                               0),
                   0u)
             << error;
-        EXPECT_EQ(other->running, 1u) << "a refused second host leaves the first one's memory alone";
+        EXPECT_TRUE(quorlix_shm_host_alive(other)) << "a refused second host leaves the first one's memory alone";
 
         storages.reset();
-        EXPECT_EQ(other->running, 0u) << "readers learn that the host stopped";
-        munmap(mapped, sizeof(quorlix_shm));
+        EXPECT_FALSE(quorlix_shm_host_alive(other)) << "readers learn that the host stopped";
+        quorlix_shm_detach(other);
     }
     EXPECT_LT(shm_open(("/" + name).c_str(), O_RDONLY, 0), 0);
     EXPECT_EQ(errno, ENOENT);
@@ -150,7 +224,7 @@ TEST(HostStorages, SharedMemoryGivenToAGroupIsReadableByIt) {
         struct stat info {};
         ASSERT_EQ(fstat(fd, &info), 0);
         close(fd);
-        EXPECT_EQ(info.st_mode & 0777, 0660u);
+        EXPECT_EQ(info.st_mode & 0777, 0640u) << "readers read, nothing more";
         EXPECT_EQ(info.st_gid, getegid());
     }
     EXPECT_FALSE(host::SharedStorages::create(name, quiet(), error, "no-such-group-quorlix"));
@@ -158,47 +232,70 @@ TEST(HostStorages, SharedMemoryGivenToAGroupIsReadableByIt) {
     EXPECT_LT(shm_open(name.c_str(), O_RDONLY, 0), 0) << "a refused group leaves no object behind";
 }
 
-TEST(HostStorages, MemoryLeftByAHostThatDiedIsTakenOver) {
-    std::string name = "/quorlix-stale-" + std::to_string(getpid());
+// A host killed outright leaves its object; the next one under the name takes
+// it over in place, so a reader that kept its mapping follows.
+TEST(HostStorages, ANewHostReusesTheObjectOfOneThatDiedAndItsReadersFollow) {
+    std::string name = "quorlix-again-" + std::to_string(getpid());
     pid_t gone = fork();
-    if (gone == 0) _exit(0);
-    ASSERT_GT(gone, 0);
-    waitpid(gone, nullptr, 0);
-    int fd = shm_open(name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, sizeof(quorlix_shm)), 0);
-    quorlix_shm left{};
-    left.magic = QUORLIX_SHM_MAGIC;
-    left.host_pid = gone;
-    ASSERT_EQ(write(fd, &left, sizeof left), static_cast<ssize_t>(sizeof left));
-    close(fd);
+    if (gone == 0) {
+        std::string error;
+        auto storages = host::SharedStorages::create(name, quiet(), error).release();
+        auto views = storages->makeViews("old");
+        claim(*storages, *views, 2, 0);
+        quorlix_con_data con{};
+        storages->takeController(2, con);
+        _exit(storages != nullptr ? 0 : 1);  // no clean-up: as if killed
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(gone, &status, 0), gone);
+    ASSERT_EQ(status, 0);
+    char why[256];
+    quorlix_shm* reader = quorlix_shm_attach(name.c_str(), getuid(), why, sizeof why);
+    ASSERT_NE(reader, nullptr) << why;
+    const std::uint32_t before = quorlix_shm_word(&reader->generation);
+    EXPECT_EQ(quorlix_shm_controller_count(reader), 2u) << "the dead host's last records stay";
 
     std::string error;
     auto storages = host::SharedStorages::create(name, quiet(), error);
     ASSERT_TRUE(storages) << error;
-    EXPECT_EQ(storages->region().host_pid, getpid());
+    EXPECT_TRUE(quorlix_shm_host_alive(reader));
+    EXPECT_NE(quorlix_shm_word(&reader->generation), before);
+    EXPECT_EQ(quorlix_shm_controller_count(reader), 0u);
+    quorlix_shm_controller entry{};
+    ASSERT_EQ(quorlix_shm_read_controller(reader, 2, &entry), 0);
+    EXPECT_EQ(ownerOf(entry.head), "") << "nothing of the old host's entries is left";
+    auto views = storages->makeViews("new");
+    claim(*storages, *views, 1, 0);
+    ASSERT_EQ(quorlix_shm_read_controller(reader, 1, &entry), 0);
+    EXPECT_EQ(ownerOf(entry.head), "new");
+    quorlix_shm_detach(reader);
 }
 
-TEST(HostStorages, AReaderThatDiesHoldingALockDoesNotBlockTheHost) {
-#if defined(QUORLIX_TEST_EMULATED)
-    GTEST_SKIP() << "the emulator does not hand robust mutexes of a dead process on";
-#endif
-    std::string name = "quorlix-dead-reader-" + std::to_string(getpid());
+TEST(HostStorages, AnObjectThatIsNotOursIsRefusedAndLeftAlone) {
+    const std::string name = "/quorlix-foreign-" + std::to_string(getpid());
+    const std::string text = "not ours\n";
+    int fd = shm_open(name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
     std::string error;
+    EXPECT_FALSE(host::SharedStorages::create(name, quiet(), error));
+    EXPECT_EQ(error, "shared memory " + name +
+                         " is not quorlix-host storages (9 bytes without their header); it is left alone: choose "
+                         "another --shm name");
+    char back[16] = {};
+    EXPECT_EQ(pread(fd, back, sizeof back, 0), static_cast<ssize_t>(text.size()));
+    EXPECT_EQ(std::string(back), text);
+    close(fd);
+    shm_unlink(name.c_str());
+
+    // Storages of an older layout of ours are made again.
+    fd = shm_open(name.c_str(), O_CREAT | O_EXCL | O_RDWR, 0600);
+    const std::uint32_t older[3] = {QUORLIX_SHM_MAGIC, 3, 7000};
+    ASSERT_EQ(write(fd, older, sizeof older), static_cast<ssize_t>(sizeof older));
+    close(fd);
     auto storages = host::SharedStorages::create(name, quiet(), error);
     ASSERT_TRUE(storages) << error;
-    pid_t reader = fork();
-    if (reader == 0) {
-        int fd = shm_open(("/" + name).c_str(), O_RDWR, 0);
-        void* mapped = mmap(nullptr, sizeof(quorlix_shm), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-        quorlix_shm_lock(&static_cast<quorlix_shm*>(mapped)->controllers.lock.mutex);
-        _exit(0);
-    }
-    ASSERT_GT(reader, 0);
-    waitpid(reader, nullptr, 0);
-    quorlix_con_data con{};
-    EXPECT_TRUE(storages->takeController(1, con));
-    EXPECT_EQ(storages->region().controllers.changes[0], 1u);
+    EXPECT_EQ(storages->view().shm().version, QUORLIX_SHM_VERSION);
 }
 
 TEST(HostStorages, ObjectNames) {

@@ -1,7 +1,6 @@
 #include "OscPublisher.h"
 
 #include "OscRecordBundle.h"
-#include "StorageLock.h"
 
 #include <cstring>
 
@@ -9,23 +8,29 @@ namespace host {
 
 namespace {
 
-// Copies a storage's entries in use, their owners, records and lost marks
-// under its lock; the count, or 0 when the lock was not free.
-template <typename Record>
-std::uint32_t snapshot(quorlix_shm_storage& storage, const Record* records, ChangeEvent::Kind kind,
-                       std::vector<PublishedRecord>& out, std::uint32_t& lost) {
-    StorageLock lock(storage);
-    if (!lock.held()) return 0;
-    const std::uint32_t count = storage.count < QUORLIX_SHM_ENTRIES ? storage.count : QUORLIX_SHM_ENTRIES;
-    lost = storage.lost;
+// The entries in use as readers see them now, with their owners and lost
+// marks; the count.
+std::uint32_t snapshot(const PublishedView& view, PublishedView::Kind kind, std::vector<PublishedRecord>& out,
+                       std::uint32_t& lost) {
+    const std::uint32_t count = view.count(kind);
+    lost = 0;
     for (std::uint32_t n = 1; n <= count; ++n) {
         PublishedRecord r;
-        r.kind = kind;
         r.entry = n;
-        r.lost = (lost >> (n - 1)) & 1u;
-        std::memcpy(r.device, storage.owner[n - 1], sizeof r.device - 1);
-        if (kind == ChangeEvent::Kind::controller) std::memcpy(&r.con, &records[n - 1], sizeof r.con);
-        else std::memcpy(&r.tra, &records[n - 1], sizeof r.tra);
+        if (kind == PublishedView::Kind::controller) {
+            const quorlix_shm_controller e = view.controller(n);
+            r.kind = ChangeEvent::Kind::controller;
+            r.con = e.record;
+            r.lost = e.head.lost != 0;
+            std::memcpy(r.device, e.head.owner, sizeof r.device - 1);
+        } else {
+            const quorlix_shm_tracker e = view.tracker(n);
+            r.kind = ChangeEvent::Kind::tracker;
+            r.tra = e.record;
+            r.lost = e.head.lost != 0;
+            std::memcpy(r.device, e.head.owner, sizeof r.device - 1);
+        }
+        if (r.lost) lost |= 1u << (n - 1);
         out.push_back(r);
     }
     return count;
@@ -33,7 +38,7 @@ std::uint32_t snapshot(quorlix_shm_storage& storage, const Record* records, Chan
 
 }  // namespace
 
-OscPublisher::OscPublisher(SharedStorages& storages) : storages_(storages) {}
+OscPublisher::OscPublisher(SharedStorages& storages) : QueuedOutput(kQueueCapacity), storages_(storages) {}
 
 std::unique_ptr<OscPublisher> OscPublisher::create(const OscSettings& settings, SharedStorages& storages,
                                                    std::string& error) {
@@ -51,27 +56,16 @@ std::unique_ptr<OscPublisher> OscPublisher::create(const OscSettings& settings, 
     return publisher;
 }
 
-OscPublisher::~OscPublisher() { stop(); }
-
-void OscPublisher::changed(const ChangeEvent& event) { queue_.push(PublishedRecord::from(event)); }
-
-void OscPublisher::start() {
-    if (!thread_.joinable()) thread_ = std::thread([this] { run(); });
-}
-
-void OscPublisher::stop() {
-    queue_.close();
-    if (thread_.joinable()) thread_.join();
-}
+OscPublisher::~OscPublisher() { stop(std::chrono::steady_clock::now()); }
 
 void OscPublisher::run() {
     std::vector<PublishedRecord> batch;
     auto nextKeyframe = std::chrono::steady_clock::now();
     for (;;) {
-        queue_.takeAll(batch, nextKeyframe);
+        queue().takeAll(batch, nextKeyframe);
         for (const PublishedRecord& r : batch) send(r);
-        if (queue_.closed()) {
-            queue_.takeAll(batch, std::chrono::steady_clock::now());
+        if (queue().closed()) {
+            queue().takeAll(batch, std::chrono::steady_clock::now());
             for (const PublishedRecord& r : batch) send(r);
             return;
         }
@@ -93,10 +87,11 @@ void OscPublisher::send(const PublishedRecord& record) {
 
 void OscPublisher::sendKeyframe() {
     std::vector<PublishedRecord> records;
-    quorlix_shm& shm = storages_.region();
+    const PublishedView& view = storages_.view();
     KeyframeEnd end;
-    end.controllers = snapshot(shm.controllers, shm.con, ChangeEvent::Kind::controller, records, end.controllersLost);
-    end.trackers = snapshot(shm.trackers, shm.tra, ChangeEvent::Kind::tracker, records, end.trackersLost);
+    end.controllers = snapshot(view, PublishedView::Kind::controller, records,
+                                                       end.controllersLost);
+    end.trackers = snapshot(view, PublishedView::Kind::tracker, records, end.trackersLost);
     for (const PublishedRecord& r : records) send(r);
     OscBundle bundle(LO_TT_IMMEDIATE);
     fillKeyframeEnd(bundle, end, sequence_++);

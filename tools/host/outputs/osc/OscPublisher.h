@@ -2,7 +2,7 @@
 #pragma once
 
 #include "ChangeEvent.h"
-#include "ChangeQueue.h"
+#include "QueuedOutput.h"
 #include "HostConfig.h"
 #include "HostOptions.h"
 #include "OscTargets.h"
@@ -29,7 +29,7 @@ struct OscSettings {
 
 // Publishes every change over OSC from a thread of its own, and once a second
 // a keyframe of every entry in use. The device threads only queue records.
-class OscPublisher : public ChangeListener {
+class OscPublisher : public QueuedOutput {
 public:
     static constexpr std::size_t kQueueCapacity = 1024;
     static constexpr std::chrono::milliseconds kKeyframeEvery{1000};
@@ -39,15 +39,10 @@ public:
                                                 std::string& error);
     ~OscPublisher() override;
 
-    void changed(const ChangeEvent& event) override;
-    void start();
-    // Sends what is queued, then ends the thread.
-    void stop();
-
     std::uint64_t bundles() const { return bundles_.load(std::memory_order_relaxed); }
     std::uint64_t keyframes() const { return keyframes_.load(std::memory_order_relaxed); }
     std::uint64_t sendFailures() const { return targets_.failures(); }
-    std::uint64_t queueDrops() const { return queue_.dropped(); }
+    std::uint64_t queueDrops() const { return dropped(); }
     std::string lastFailure() const { return targets_.lastFailure(); }
     const OscTargets& targets() const { return targets_; }
     // One line for the view and the summary.
@@ -55,17 +50,15 @@ public:
 
 private:
     explicit OscPublisher(SharedStorages& storages);
-    void run();
+    void run() override;
     void send(const PublishedRecord& record);
     void sendKeyframe();
 
     SharedStorages& storages_;
     OscTargets targets_;
-    ChangeQueue queue_{kQueueCapacity};
     std::uint32_t sequence_ = 0;
     std::atomic<std::uint64_t> bundles_{0};
     std::atomic<std::uint64_t> keyframes_{0};
-    std::thread thread_;
 };
 
 // The publisher to the receivers of the command line, else to those of the

@@ -1,75 +1,100 @@
-/* Reads the records of a running quorlix-host started with --shm NAME.
- * Build: cc -std=c99 -I tools/host/storage/include shm_reader.c -o shm_reader -pthread
- *   (or as C++: c++ -x c++ -I tools/host/storage/include shm_reader.c -o shm_reader -pthread)
- * Run:   ./shm_reader NAME                                                   */
-#define _POSIX_C_SOURCE 200809L
+/* Reads the records of a quorlix-host started with --shm NAME.
+ * Build: cc -std=c99 -I tools/host/storage/include shm_reader.c -o shm_reader
+ *   (or as C++: c++ -x c++ -I tools/host/storage/include shm_reader.c -o shm_reader)
+ * Run:   ./shm_reader NAME            the entries in use, once
+ *        ./shm_reader NAME --follow   again at each change, across host restarts, until killed */
 #include "quorlix/shm.h"
 
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
+
+static void print_entries(const struct quorlix_shm* shm) {
+    uint32_t n, b, v;
+    for (n = 1; n <= quorlix_shm_controller_count(shm); ++n) {
+        struct quorlix_shm_controller e;
+        const struct quorlix_con_data* c = &e.record;
+        /* A consistent copy, or (the host kept rewriting it) none this time. */
+        if (quorlix_shm_read_controller(shm, n, &e) != 0) continue;
+        printf("controller %u (%.31s) at %.3f: buttons", (unsigned)n, e.head.owner,
+               quorlix_time(c->time_sec, c->time_usec));
+        for (b = 1; b <= quorlix_net_u32(c->button_count) && b <= 32; ++b) printf(" %d", quorlix_con_button(c, b));
+        printf(", valuators");
+        for (v = 1; v <= quorlix_net_u32(c->valuator_count) && v <= 32; ++v)
+            printf(" %.3f", quorlix_con_valuator(c, v));
+        /* The wand's line is gone: nothing is held until it is back. */
+        printf("%s\n", e.head.lost ? ", line lost" : "");
+    }
+    for (n = 1; n <= quorlix_shm_tracker_count(shm); ++n) {
+        struct quorlix_shm_tracker e;
+        const struct quorlix_tra_data* t = &e.record;
+        if (quorlix_shm_read_tracker(shm, n, &e) != 0) continue;
+        printf("tracker %u: x %.5f y %.5f z %.5f azim %.5f elev %.5f roll %.5f\n", (unsigned)n,
+               quorlix_tra_value(t->x), quorlix_tra_value(t->y), quorlix_tra_value(t->z),
+               quorlix_tra_value(t->azim), quorlix_tra_value(t->elev), quorlix_tra_value(t->roll));
+    }
+    fflush(stdout);
+}
+
+/* What tells one look from the next: the generation and every change counter. */
+static uint32_t fingerprint(const struct quorlix_shm* shm) {
+    uint32_t sum = quorlix_shm_word(&shm->generation) * 2654435761u, n;
+    struct quorlix_shm_controller c;
+    struct quorlix_shm_tracker t;
+    for (n = 1; n <= quorlix_shm_controller_count(shm); ++n)
+        if (quorlix_shm_read_controller(shm, n, &c) == 0) sum = sum * 31u + c.head.changes + n;
+    for (n = 1; n <= quorlix_shm_tracker_count(shm); ++n)
+        if (quorlix_shm_read_tracker(shm, n, &t) == 0) sum = sum * 37u + t.head.changes + n;
+    return sum;
+}
 
 int main(int argc, char** argv) {
     char why[256];
-    if (argc != 2) {
-        fprintf(stderr, "usage: %s NAME\n", argv[0]);
+    struct quorlix_shm* shm;
+    int follow = argc == 3 && strcmp(argv[2], "--follow") == 0;
+    int away = 0;
+    uint32_t seen;
+    const struct timespec interval = {0, 50 * 1000000L};
+    if (argc != 2 && !follow) {
+        fprintf(stderr, "usage: %s NAME [--follow]\n", argv[0]);
         return 2;
     }
-    /* Only an object of this user's that nobody else may write is trusted. */
-    struct quorlix_shm* shm = quorlix_shm_attach(argv[1], getuid(), why, sizeof why);
+    /* Only an object of this user's that no other user may write is trusted. */
+    shm = quorlix_shm_attach(argv[1], getuid(), why, sizeof why);
     if (shm == NULL) {
         fprintf(stderr, "%s\n", why);
         return 1;
     }
-
-    /* Copy under the lock, print afterwards: the devices wait while it is held. */
-    struct quorlix_con_data con[QUORLIX_SHM_ENTRIES];
-    char owner[QUORLIX_SHM_ENTRIES][QUORLIX_SHM_OWNER_SIZE];
-    int lost[QUORLIX_SHM_ENTRIES];
-    if (quorlix_shm_lock(&shm->controllers.lock.mutex) != 0) {
-        fprintf(stderr, "%s: the controllers lock was not free within %d ms\n", argv[1], QUORLIX_SHM_LOCK_TIMEOUT_MS);
-        quorlix_shm_detach(shm);
-        return 1;
-    }
-    uint32_t count = shm->controllers.count;
-    if (count > QUORLIX_SHM_ENTRIES) count = QUORLIX_SHM_ENTRIES;
-    memcpy(con, shm->con, sizeof con);
-    memcpy(owner, shm->controllers.owner, sizeof owner);
-    for (uint32_t n = 1; n <= QUORLIX_SHM_ENTRIES; ++n) lost[n - 1] = quorlix_shm_entry_lost(&shm->controllers, n);
     /* Only a render node's mirror sets it: its sender has gone quiet. */
-    int stale = shm->stale != 0;
-    quorlix_shm_unlock(&shm->controllers.lock.mutex);
-    if (stale) fprintf(stderr, "%s: the mirror hears nothing from its sender; these records may be old\n", argv[1]);
-
-    for (uint32_t n = 1; n <= count; ++n) {
-        const struct quorlix_con_data* c = &con[n - 1];
-        printf("controller %u (%.31s) at %.3f: buttons", (unsigned)n, owner[n - 1],
-               quorlix_time(c->time_sec, c->time_usec));
-        for (uint32_t b = 1; b <= quorlix_net_u32(c->button_count) && b <= 32; ++b)
-            printf(" %d", quorlix_con_button(c, b));
-        printf(", valuators");
-        for (uint32_t v = 1; v <= quorlix_net_u32(c->valuator_count) && v <= 32; ++v)
-            printf(" %.3f", quorlix_con_valuator(c, v));
-        /* The wand's line is gone: nothing is held until it is back. */
-        printf("%s\n", lost[n - 1] ? ", line lost" : "");
-    }
-
-    struct quorlix_tra_data tra[QUORLIX_SHM_ENTRIES];
-    if (quorlix_shm_lock(&shm->trackers.lock.mutex) != 0) {
-        fprintf(stderr, "%s: the trackers lock was not free within %d ms\n", argv[1], QUORLIX_SHM_LOCK_TIMEOUT_MS);
-        quorlix_shm_detach(shm);
-        return 1;
-    }
-    count = shm->trackers.count;
-    if (count > QUORLIX_SHM_ENTRIES) count = QUORLIX_SHM_ENTRIES;
-    memcpy(tra, shm->tra, sizeof tra);
-    quorlix_shm_unlock(&shm->trackers.lock.mutex);
-
-    for (uint32_t n = 1; n <= count; ++n) {
-        const struct quorlix_tra_data* t = &tra[n - 1];
-        printf("tracker %u: x %.5f y %.5f z %.5f azim %.5f elev %.5f roll %.5f\n", (unsigned)n,
-               quorlix_tra_value(t->x), quorlix_tra_value(t->y), quorlix_tra_value(t->z),
-               quorlix_tra_value(t->azim), quorlix_tra_value(t->elev), quorlix_tra_value(t->roll));
+    if (quorlix_shm_word(&shm->stale))
+        fprintf(stderr, "%s: the mirror hears nothing from its sender; these records may be old\n", argv[1]);
+    print_entries(shm);
+    seen = fingerprint(shm);
+    while (follow) {
+        struct quorlix_shm* again;
+        nanosleep(&interval, NULL);
+        if (fingerprint(shm) != seen) {
+            seen = fingerprint(shm);
+            printf("--\n");
+            print_entries(shm);
+        }
+        if (quorlix_shm_host_alive(shm)) {
+            if (away) fprintf(stderr, "%s: the host runs again\n", argv[1]);
+            away = 0;
+            continue;
+        }
+        if (!away) fprintf(stderr, "%s: the host is not running; waiting for it\n", argv[1]);
+        away = 1;
+        /* Stopped or killed: a host that starts again may bring a new object. */
+        again = quorlix_shm_attach(argv[1], getuid(), why, sizeof why);
+        if (again != NULL && quorlix_shm_host_alive(again)) {
+            quorlix_shm_detach(shm);
+            shm = again;
+            seen = fingerprint(shm) + 1; /* all of it, at the next look */
+        } else if (again != NULL) {
+            quorlix_shm_detach(again);
+        }
     }
     quorlix_shm_detach(shm);
     return 0;

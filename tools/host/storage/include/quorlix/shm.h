@@ -1,40 +1,51 @@
 /*
  * Reading the Quorlix host's shared memory from another program.
  *
- * `quorlix-host --shm NAME` keeps the tracker and controller records that its
- * devices publish in the POSIX shared-memory object "/NAME" (see shm_open(3)).
- * The object holds one `struct quorlix_shm`. To read it:
+ * `quorlix-host --shm NAME` publishes the tracker and controller records of
+ * its devices in the POSIX shared-memory object "/NAME" (see shm_open(3)).
+ * Readers map it read-only and never lock anything: the host writes each
+ * entry under a sequence counter that is odd while the entry changes, and a
+ * reader copies the entry again when the counter moved during its copy. So
+ * nothing a reader does (stopping, dying, being slow) reaches the devices.
  *
  *   char why[160];
  *   struct quorlix_shm* shm = quorlix_shm_attach("NAME", getuid(), why, sizeof why);
- *   if (shm == NULL) ...                                 (why says what was wrong)
- *   if (quorlix_shm_lock(&shm->controllers.lock.mutex) == 0) {
- *       struct quorlix_con_data copy = shm->con[0];      (entry 1; copy what you need)
- *       uint32_t count = shm->controllers.count;
- *       quorlix_shm_unlock(&shm->controllers.lock.mutex);
- *   }                                                    (else: not free within a second)
+ *   if (shm == NULL) ...                               (why says what was wrong)
+ *   struct quorlix_shm_controller entry;
+ *   if (quorlix_shm_read_controller(shm, 1, &entry) == 0)
+ *       ... entry.record, entry.owner, entry.lost ...  (a consistent copy)
+ *   if (!quorlix_shm_host_alive(shm)) ...              (stopped or gone: attach again later)
  *   quorlix_shm_detach(shm);
  *
- * Anybody can create an object of any name, so quorlix_shm_attach maps one
- * only when it belongs to the expected user (the host's), cannot be written
- * by every user, and is large enough for the whole layout. quorlix_shm_lock
- * waits at most QUORLIX_SHM_LOCK_TIMEOUT_MS: a stuck holder cannot wedge the
- * reader.
+ * Compatibility: the layout only grows. Within one QUORLIX_SHM_VERSION a
+ * later host may add fields at the end of the header (in `reserved`) or of an
+ * entry (its stride then grows), each announced by a bit in `features`. A
+ * reader finds entries through the offsets and strides in the header (the
+ * functions below do), checks that `size` covers what it knows, and ignores
+ * feature bits it does not know. The version changes only when a field
+ * changes its meaning; quorlix_shm_attach then refuses the object.
  *
- * Hold a lock only to copy: the devices wait for it before they publish. The
- * mapping must be writable because taking the lock writes to the mutex; never
- * write anything else. Each kind of record has its own lock; take one at a
- * time. Build the reader for the same ABI (32- or 64-bit) as the host.
+ * Restarts: a host that takes over the name of one that ended reuses its
+ * object and changes `generation`; one whose object was removed makes a new
+ * one. A reader that sees the host not alive attaches again by name until
+ * it finds one that is. Records are in network byte order, as the devices
+ * publish them; the functions at the end decode them. Entry n runs from 1 to 32.
  *
- * Records are in network byte order, as the devices publish them; the
- * functions below decode them. Entry n (1 to 32) is element n - 1.
+ * C99 or C++; build the reader for either ABI (32- or 64-bit): the layout is
+ * the same for both.
  */
 #ifndef QUORLIX_SHM_H
 #define QUORLIX_SHM_H
 
+/* O_NOFOLLOW, clock_gettime and sched_yield are POSIX: ask for it when this
+   header comes first under a strict C standard. */
+#if !defined(_POSIX_C_SOURCE) && !defined(_GNU_SOURCE) && !defined(_XOPEN_SOURCE) && !defined(__cplusplus)
+#define _POSIX_C_SOURCE 200809L
+#endif
+
 #include <errno.h>
 #include <fcntl.h>
-#include <pthread.h>
+#include <sched.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -50,10 +61,15 @@ extern "C" {
 #endif
 
 #define QUORLIX_SHM_MAGIC 0x51524C58u /* "QRLX" */
-#define QUORLIX_SHM_VERSION 3u
+#define QUORLIX_SHM_VERSION 4u
 #define QUORLIX_SHM_ENTRIES 32
 #define QUORLIX_SHM_OWNER_SIZE 32
-#define QUORLIX_SHM_LOCK_TIMEOUT_MS 1000
+/* A running host renews `heartbeat_ms` at least this often... */
+#define QUORLIX_SHM_HEARTBEAT_MS 100u
+/* ...and is taken for gone when it has not for this long. */
+#define QUORLIX_SHM_ALIVE_WITHIN_MS 2000u
+/* The largest object a reader maps. */
+#define QUORLIX_SHM_MAX_SIZE (1u << 20)
 
 /* A tracker record (56 bytes). Pose values are fixed point x 100000. */
 struct quorlix_tra_data {
@@ -83,93 +99,148 @@ struct quorlix_con_data {
     uint8_t clock_scratch[12];
 };
 
-/* A robust, process-shared mutex in a slot of fixed size. */
-union quorlix_shm_mutex {
-    pthread_mutex_t mutex;
-    unsigned char slot[64];
+/* What every entry carries besides its record (48 bytes). */
+struct quorlix_shm_entry_head {
+    uint32_t seq;     /* odd while the host writes the entry */
+    uint32_t changes; /* bumped each time the record is rewritten */
+    uint32_t lost;    /* 1 while the device's line is lost: nothing shows pressed, valuators 0 */
+    uint32_t reserved;
+    char owner[QUORLIX_SHM_OWNER_SIZE]; /* the device that owns the entry, "" for none */
 };
 
-/* Everything about one kind of record except the records themselves. */
-struct quorlix_shm_storage {
-    union quorlix_shm_mutex lock;     /* guards this storage and its records */
-    uint32_t count;                   /* entries in use, 0 to 32 */
-    uint32_t lost; /* bit n - 1: entry n's device lost its line (see quorlix_shm_entry_lost) */
-    uint32_t changes[QUORLIX_SHM_ENTRIES]; /* bumped each time entry n + 1 is rewritten */
-    char owner[QUORLIX_SHM_ENTRIES][QUORLIX_SHM_OWNER_SIZE]; /* device that owns entry n + 1 */
+struct quorlix_shm_controller {
+    struct quorlix_shm_entry_head head;
+    struct quorlix_con_data record;
 };
 
+struct quorlix_shm_tracker {
+    struct quorlix_shm_entry_head head;
+    struct quorlix_tra_data record;
+};
+
+/* Every word of the header is written whole; read it with the functions below. */
 struct quorlix_shm {
-    uint32_t magic;   /* QUORLIX_SHM_MAGIC */
-    uint32_t version; /* QUORLIX_SHM_VERSION */
-    uint32_t size;    /* sizeof (struct quorlix_shm) */
-    int32_t host_pid;
-    uint32_t running; /* 1 while the host runs; 0 once it has stopped (read it under a lock) */
-    /* When the host process started, in clock ticks since boot (field 22 of
-       /proc/PID/stat): tells the host from a later process with its pid. */
-    uint32_t host_start_low;
-    uint32_t host_start_high;
+    uint32_t magic;        /* QUORLIX_SHM_MAGIC */
+    uint32_t version;      /* QUORLIX_SHM_VERSION */
+    uint32_t size;         /* bytes of the object */
+    uint32_t features;     /* none defined yet: 0 */
+    uint32_t generation;   /* changes each time a host takes the name */
+    uint32_t running;      /* 1 while the host runs, 0 once it has stopped */
+    uint32_t heartbeat_ms; /* the host's CLOCK_MONOTONIC in ms, renewed while it runs */
     /* 0 on a publishing host. On a render node's mirror (quorlix-host mirror)
        1 while its records may be out of date: before the first keyframe and
-       after 3 s without a datagram from its sender (read it under a lock). */
+       after 3 s without a datagram from its sender. */
     uint32_t stale;
-    struct quorlix_shm_storage trackers;
-    struct quorlix_shm_storage controllers;
-    struct quorlix_tra_data tra[QUORLIX_SHM_ENTRIES];
-    struct quorlix_con_data con[QUORLIX_SHM_ENTRIES];
+    int32_t host_pid; /* as the host's own PID namespace numbers it */
+    uint32_t controller_count;  /* controller entries in use, 0 to 32 */
+    uint32_t tracker_count;     /* tracker entries in use, 0 to 32 */
+    uint32_t controller_offset; /* where controller entry 1 starts, from the start of the object */
+    uint32_t controller_stride; /* bytes from one controller entry to the next */
+    uint32_t tracker_offset;
+    uint32_t tracker_stride;
+    uint32_t reserved[17]; /* 0: room for later fields */
+    struct quorlix_shm_controller controllers[QUORLIX_SHM_ENTRIES];
+    struct quorlix_shm_tracker trackers[QUORLIX_SHM_ENTRIES];
 };
 
-/* Non-zero when the mapping holds a host's storages of this layout. */
+static inline uint32_t quorlix_shm_word(const uint32_t* word) { return __atomic_load_n(word, __ATOMIC_ACQUIRE); }
+
+/* Non-zero when the first `mapped` bytes hold a host's storages of this layout. */
 static inline int quorlix_shm_valid(const struct quorlix_shm* shm, size_t mapped) {
-    return shm != NULL && mapped >= sizeof *shm && shm->magic == QUORLIX_SHM_MAGIC &&
-           shm->version == QUORLIX_SHM_VERSION && shm->size == sizeof *shm;
+    uint32_t size, con_end, tra_end;
+    if (shm == NULL || mapped < offsetof(struct quorlix_shm, controllers)) return 0;
+    if (quorlix_shm_word(&shm->magic) != QUORLIX_SHM_MAGIC || quorlix_shm_word(&shm->version) != QUORLIX_SHM_VERSION)
+        return 0;
+    size = quorlix_shm_word(&shm->size);
+    if (size > mapped || shm->controller_stride < sizeof(struct quorlix_shm_controller) ||
+        shm->tracker_stride < sizeof(struct quorlix_shm_tracker) || size > QUORLIX_SHM_MAX_SIZE ||
+        shm->controller_offset % 4 != 0 || shm->tracker_offset % 4 != 0 || shm->controller_stride % 4 != 0 ||
+        shm->tracker_stride % 4 != 0)
+        return 0;
+    con_end = shm->controller_offset + shm->controller_stride * QUORLIX_SHM_ENTRIES;
+    tra_end = shm->tracker_offset + shm->tracker_stride * QUORLIX_SHM_ENTRIES;
+    return shm->controller_offset >= offsetof(struct quorlix_shm, controllers) && con_end <= size &&
+           shm->tracker_offset >= offsetof(struct quorlix_shm, controllers) && tra_end <= size;
 }
 
-/* 1 when entry n (1 to 32) of `storage` belongs to a device whose line is
-   lost: the host then keeps a record there with nothing pressed and every
-   valuator 0 (tracker poses stay as they were), so an application never sees
-   a button held by a wand it no longer hears. The mark goes with the device's
-   next record for the entry. Read it under the storage's lock, with the record. */
-static inline int quorlix_shm_entry_lost(const struct quorlix_shm_storage* storage, uint32_t n) {
-    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return 0;
-    return (int)((storage->lost >> (n - 1)) & 1u);
+static inline uint32_t quorlix_shm_now_ms(void) {
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint32_t)((uint64_t)now.tv_sec * 1000u + (uint64_t)now.tv_nsec / 1000000u);
 }
 
-/* 0 when the lock is held; ETIMEDOUT when it was not free within
-   `timeout_ms`. A holder that died left records whole (each is written in
-   one copy), so the lock is made usable again and taken. */
-static inline int quorlix_shm_lock_within(pthread_mutex_t* mutex, unsigned timeout_ms) {
-    struct timespec until;
-    int rc;
-    clock_gettime(CLOCK_REALTIME, &until);
-    until.tv_sec += (time_t)(timeout_ms / 1000u);
-    until.tv_nsec += (long)(timeout_ms % 1000u) * 1000000L;
-    if (until.tv_nsec >= 1000000000L) {
-        until.tv_sec += 1;
-        until.tv_nsec -= 1000000000L;
+/* 1 while a host runs on the object and renews its heartbeat; 0 once it has
+   stopped or, killed, stopped renewing it. */
+static inline int quorlix_shm_host_alive(const struct quorlix_shm* shm) {
+    if (quorlix_shm_word(&shm->running) == 0) return 0;
+    return (uint32_t)(quorlix_shm_now_ms() - quorlix_shm_word(&shm->heartbeat_ms)) < QUORLIX_SHM_ALIVE_WITHIN_MS;
+}
+
+static inline uint32_t quorlix_shm_count(const uint32_t* count) {
+    uint32_t n = quorlix_shm_word(count);
+    return n < QUORLIX_SHM_ENTRIES ? n : QUORLIX_SHM_ENTRIES;
+}
+
+/* Entries in use. */
+static inline uint32_t quorlix_shm_controller_count(const struct quorlix_shm* shm) {
+    return quorlix_shm_count(&shm->controller_count);
+}
+static inline uint32_t quorlix_shm_tracker_count(const struct quorlix_shm* shm) {
+    return quorlix_shm_count(&shm->tracker_count);
+}
+
+/* Copies `size` bytes of an entry whose words the host may be rewriting:
+   0 for a consistent copy, EAGAIN when the host kept writing it. */
+static inline int quorlix_shm_read_entry(const void* entry, void* out, size_t size) {
+    const uint32_t* words = (const uint32_t*)entry;
+    unsigned char* to = (unsigned char*)out;
+    unsigned tries;
+    size_t i;
+    for (tries = 0; tries < 100000u; ++tries) {
+        uint32_t before = __atomic_load_n(&words[0], __ATOMIC_ACQUIRE);
+        uint32_t after;
+        if (before & 1u) {
+            if (tries >= 100u) sched_yield();
+            continue;
+        }
+        for (i = 0; i < size / 4; ++i) {
+            uint32_t word = __atomic_load_n(&words[i], __ATOMIC_RELAXED);
+            memcpy(to + 4 * i, &word, 4);
+        }
+        __atomic_thread_fence(__ATOMIC_ACQUIRE);
+        after = __atomic_load_n(&words[0], __ATOMIC_RELAXED);
+        if (after == before) return 0;
     }
-    rc = pthread_mutex_timedlock(mutex, &until);
-    if (rc == EOWNERDEAD) rc = pthread_mutex_consistent(mutex);
-    return rc;
+    return EAGAIN;
 }
 
-static inline int quorlix_shm_lock(pthread_mutex_t* mutex) {
-    return quorlix_shm_lock_within(mutex, QUORLIX_SHM_LOCK_TIMEOUT_MS);
+/* A consistent copy of entry n (1 to 32): 0, ERANGE for no such entry, or
+   EAGAIN when the host kept rewriting it. */
+static inline int quorlix_shm_read_controller(const struct quorlix_shm* shm, uint32_t n,
+                                              struct quorlix_shm_controller* out) {
+    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return ERANGE;
+    return quorlix_shm_read_entry((const char*)shm + shm->controller_offset + (n - 1) * shm->controller_stride, out,
+                                  sizeof *out);
 }
 
-static inline int quorlix_shm_unlock(pthread_mutex_t* mutex) { return pthread_mutex_unlock(mutex); }
+static inline int quorlix_shm_read_tracker(const struct quorlix_shm* shm, uint32_t n, struct quorlix_shm_tracker* out) {
+    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return ERANGE;
+    return quorlix_shm_read_entry((const char*)shm + shm->tracker_offset + (n - 1) * shm->tracker_stride, out,
+                                  sizeof *out);
+}
 
-/* Maps the host's object "/NAME" (NAME given with or without its slash) after
-   checking that it can be trusted: a regular object of user `owner`, not
-   writable by every user, large enough for the layout, holding storages of
-   this version. NULL when a check failed, with `why` saying which. */
+/* Maps the host's object "/NAME" (NAME given with or without its slash)
+   read-only, after checking that it can be trusted: a regular object of user
+   `owner`, not writable by any other user, holding storages of this layout.
+   NULL when a check failed, with `why` saying which. */
 static inline struct quorlix_shm* quorlix_shm_attach(const char* name, uid_t owner, char* why, size_t why_size) {
     char object[256];
     struct stat info;
     void* mapped;
+    size_t size;
     int fd;
     snprintf(object, sizeof object, "%s%s", name[0] == '/' ? "" : "/", name);
-    /* Writable, because taking a lock writes to the mutex; nothing else is written. */
-    fd = shm_open(object, O_RDWR | O_NOFOLLOW, 0);
+    fd = shm_open(object, O_RDONLY | O_NOFOLLOW, 0);
     if (fd < 0) {
         snprintf(why, why_size, "%.128s: %s", object, strerror(errno));
         return NULL;
@@ -179,22 +250,25 @@ static inline struct quorlix_shm* quorlix_shm_attach(const char* name, uid_t own
     } else if (info.st_uid != owner) {
         snprintf(why, why_size, "%.128s belongs to user %lu, not to user %lu", object, (unsigned long)info.st_uid,
                  (unsigned long)owner);
-    } else if (info.st_mode & S_IWOTH) {
-        snprintf(why, why_size, "%.128s can be written by every user (mode %03lo)", object,
+    } else if (info.st_mode & (S_IWOTH | S_IWGRP)) {
+        snprintf(why, why_size, "%.128s can be written by other users (mode %03lo)", object,
                  (unsigned long)(info.st_mode & 0777));
-    } else if ((size_t)info.st_size < sizeof(struct quorlix_shm)) {
-        snprintf(why, why_size, "%.128s is %lld bytes, smaller than the %lu of the storages", object,
-                 (long long)info.st_size, (unsigned long)sizeof(struct quorlix_shm));
+    } else if (info.st_size < (off_t)sizeof(struct quorlix_shm) || info.st_size > (off_t)QUORLIX_SHM_MAX_SIZE) {
+        snprintf(why, why_size, "%.128s is %lld bytes, not the size of quorlix-host storages", object,
+                 (long long)info.st_size);
     } else {
-        mapped = mmap(NULL, sizeof(struct quorlix_shm), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        size = (size_t)info.st_size;
+        mapped = mmap(NULL, size, PROT_READ, MAP_SHARED, fd, 0);
         close(fd);
         if (mapped == MAP_FAILED) {
             snprintf(why, why_size, "%.128s: %s", object, strerror(errno));
             return NULL;
         }
-        if (!quorlix_shm_valid((const struct quorlix_shm*)mapped, sizeof(struct quorlix_shm))) {
-            munmap(mapped, sizeof(struct quorlix_shm));
-            snprintf(why, why_size, "%.128s holds no quorlix-host storages of this version", object);
+        if (!quorlix_shm_valid((const struct quorlix_shm*)mapped, size) ||
+            ((const struct quorlix_shm*)mapped)->size != size) {
+            munmap(mapped, size);
+            snprintf(why, why_size, "%.128s holds no quorlix-host storages of this version (%u)", object,
+                     QUORLIX_SHM_VERSION);
             return NULL;
         }
         return (struct quorlix_shm*)mapped;
@@ -203,7 +277,9 @@ static inline struct quorlix_shm* quorlix_shm_attach(const char* name, uid_t own
     return NULL;
 }
 
-static inline void quorlix_shm_detach(struct quorlix_shm* shm) { munmap(shm, sizeof *shm); }
+static inline void quorlix_shm_detach(struct quorlix_shm* shm) {
+    if (shm != NULL) munmap(shm, shm->size);
+}
 
 static inline uint32_t quorlix_net_u32(uint32_t stored) {
     const unsigned char* b = (const unsigned char*)&stored;

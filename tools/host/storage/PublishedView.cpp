@@ -1,0 +1,178 @@
+#include "PublishedView.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+
+#include <unistd.h>
+
+namespace host {
+
+static_assert(sizeof(quorlix_shm_controller) % 8 == 0 && sizeof(quorlix_shm_tracker) % 8 == 0 &&
+                  offsetof(quorlix_shm, controllers) == 128 && sizeof(quorlix_shm) % 8 == 0,
+              "the layout is the same for 32- and 64-bit readers");
+
+namespace {
+
+// One entry, written whole under its sequence counter: odd while the words
+// change, so a reader that saw it odd or changed copies again.
+template <typename Entry>
+void publishEntry(Entry& shared, Entry& mine) {
+    auto* to = reinterpret_cast<std::uint32_t*>(&shared);
+    const auto* from = reinterpret_cast<const std::uint32_t*>(&mine);
+    const std::uint32_t seq = __atomic_load_n(&to[0], __ATOMIC_RELAXED);
+    const std::uint32_t writing = (seq & 1u) != 0 ? seq + 2 : seq + 1;  // odd even after a writer that died
+    __atomic_store_n(&to[0], writing, __ATOMIC_RELAXED);
+    __atomic_thread_fence(__ATOMIC_RELEASE);
+    for (std::size_t i = 1; i < sizeof(Entry) / 4; ++i) __atomic_store_n(&to[i], from[i], __ATOMIC_RELAXED);
+    __atomic_store_n(&to[0], writing + 1, __ATOMIC_RELEASE);
+    mine.head.seq = writing + 1;
+}
+
+void setOwnerText(quorlix_shm_entry_head& head, const std::string& owner) {
+    std::memset(head.owner, 0, sizeof head.owner);
+    std::strncpy(head.owner, owner.c_str(), sizeof head.owner - 1);
+}
+
+void store(std::uint32_t& word, std::uint32_t value) { __atomic_store_n(&word, value, __ATOMIC_RELEASE); }
+
+}  // namespace
+
+std::unique_ptr<PublishedView> PublishedView::open(const std::string& object, const std::string& group,
+                                                   std::string& error) {
+    std::unique_ptr<PublishedView> view(new PublishedView());
+    view->object_ = ViewObject::open(object, sizeof(quorlix_shm), QUORLIX_SHM_MAGIC, QUORLIX_SHM_VERSION, group, error);
+    if (!view->object_) return nullptr;
+    view->shm_ = static_cast<quorlix_shm*>(view->object_->memory());
+    view->initialise();
+    view->heartbeat_ = std::thread([v = view.get()] { v->beat(); });
+    return view;
+}
+
+void PublishedView::initialise() {
+    quorlix_shm& r = *shm_;
+    std::uint32_t generation = static_cast<std::uint32_t>(quorlix_shm_now_ms() ^ static_cast<std::uint32_t>(getpid()));
+    if (object_->reused()) {
+        // Readers of the predecessor see it stop, then a new generation start empty.
+        store(r.running, 0);
+        generation = __atomic_load_n(&r.generation, __ATOMIC_ACQUIRE) + 1;
+        for (std::uint32_t n = 1; n <= QUORLIX_SHM_ENTRIES; ++n) {
+            clearEntry(Kind::controller, n);
+            clearEntry(Kind::tracker, n);
+        }
+    }
+    store(r.generation, generation != 0 ? generation : 1);
+    store(r.controller_count, 0);
+    store(r.tracker_count, 0);
+    store(r.stale, 0);
+    store(r.features, 0);
+    store(r.size, sizeof r);
+    store(r.controller_offset, offsetof(quorlix_shm, controllers));
+    store(r.controller_stride, sizeof(quorlix_shm_controller));
+    store(r.tracker_offset, offsetof(quorlix_shm, trackers));
+    store(r.tracker_stride, sizeof(quorlix_shm_tracker));
+    __atomic_store_n(&r.host_pid, static_cast<std::int32_t>(getpid()), __ATOMIC_RELEASE);
+    store(r.heartbeat_ms, quorlix_shm_now_ms());
+    store(r.version, QUORLIX_SHM_VERSION);
+    store(r.running, 1);
+    // Readers check the magic number first: once it is there, the rest is.
+    store(r.magic, QUORLIX_SHM_MAGIC);
+}
+
+void PublishedView::beat() {
+    std::unique_lock<std::mutex> lock(beatMutex_);
+    while (!stopped_) {
+        store(shm_->heartbeat_ms, quorlix_shm_now_ms());
+        beatWake_.wait_for(lock, std::chrono::milliseconds(QUORLIX_SHM_HEARTBEAT_MS));
+    }
+}
+
+PublishedView::~PublishedView() { release(); }
+
+void PublishedView::writeController(std::uint32_t n, const quorlix_con_data& record, bool lost) {
+    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return;
+    quorlix_shm_controller& mine = controllers_[n - 1];
+    mine.record = record;
+    mine.head.lost = lost ? 1 : 0;
+    ++mine.head.changes;
+    publishEntry(shm_->controllers[n - 1], mine);
+}
+
+void PublishedView::writeTracker(std::uint32_t n, const quorlix_tra_data& record, bool lost) {
+    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return;
+    quorlix_shm_tracker& mine = trackers_[n - 1];
+    mine.record = record;
+    mine.head.lost = lost ? 1 : 0;
+    ++mine.head.changes;
+    publishEntry(shm_->trackers[n - 1], mine);
+}
+
+void PublishedView::setOwner(Kind kind, std::uint32_t from, std::uint32_t to, const std::string& owner) {
+    for (std::uint32_t i = from; i < to && i < QUORLIX_SHM_ENTRIES; ++i) {
+        if (kind == Kind::controller) {
+            setOwnerText(controllers_[i].head, owner);
+            publishEntry(shm_->controllers[i], controllers_[i]);
+        } else {
+            setOwnerText(trackers_[i].head, owner);
+            publishEntry(shm_->trackers[i], trackers_[i]);
+        }
+    }
+}
+
+void PublishedView::clearEntry(Kind kind, std::uint32_t n) {
+    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return;
+    if (kind == Kind::controller) {
+        const std::uint32_t changes = controllers_[n - 1].head.changes + 1;
+        controllers_[n - 1] = quorlix_shm_controller{};
+        controllers_[n - 1].head.changes = changes;
+        publishEntry(shm_->controllers[n - 1], controllers_[n - 1]);
+    } else {
+        const std::uint32_t changes = trackers_[n - 1].head.changes + 1;
+        trackers_[n - 1] = quorlix_shm_tracker{};
+        trackers_[n - 1].head.changes = changes;
+        publishEntry(shm_->trackers[n - 1], trackers_[n - 1]);
+    }
+}
+
+void PublishedView::setCount(Kind kind, std::uint32_t count) {
+    if (count > QUORLIX_SHM_ENTRIES) count = QUORLIX_SHM_ENTRIES;
+    store(kind == Kind::controller ? shm_->controller_count : shm_->tracker_count, count);
+}
+
+std::uint32_t PublishedView::count(Kind kind) const {
+    return kind == Kind::controller ? quorlix_shm_controller_count(shm_) : quorlix_shm_tracker_count(shm_);
+}
+
+quorlix_shm_controller PublishedView::controller(std::uint32_t n) const {
+    quorlix_shm_controller entry{};
+    if (quorlix_shm_read_controller(shm_, n, &entry) != 0) entry = quorlix_shm_controller{};
+    return entry;
+}
+
+quorlix_shm_tracker PublishedView::tracker(std::uint32_t n) const {
+    quorlix_shm_tracker entry{};
+    if (quorlix_shm_read_tracker(shm_, n, &entry) != 0) entry = quorlix_shm_tracker{};
+    return entry;
+}
+
+void PublishedView::setStale(bool stale) { store(shm_->stale, stale ? 1 : 0); }
+
+bool PublishedView::stale() const { return quorlix_shm_word(&shm_->stale) != 0; }
+
+void PublishedView::markStopped() {
+    {
+        std::lock_guard<std::mutex> lock(beatMutex_);
+        stopped_ = true;
+    }
+    beatWake_.notify_all();
+    if (heartbeat_.joinable() && heartbeat_.get_id() != std::this_thread::get_id()) heartbeat_.join();
+    store(shm_->running, 0);
+}
+
+void PublishedView::release() {
+    if (shm_ == nullptr) return;
+    markStopped();
+    object_->release();
+}
+
+}  // namespace host

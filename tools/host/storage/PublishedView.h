@@ -1,0 +1,71 @@
+// storage/: the records the devices write and other programs read, in shared memory, and their locks.
+#pragma once
+
+#include "ViewObject.h"
+#include "quorlix/shm.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace host {
+
+// What readers see: every entry with its record, owner and lost mark under a
+// sequence counter, and a header with the counts, the host's heartbeat and a
+// generation. The host only ever writes it, without a lock that a reader
+// could hold. Each entry has one writer at a time (the caller's storage lock
+// or the mirror's one thread); the header words are written whole.
+class PublishedView {
+public:
+    enum class Kind { controller, tracker };
+
+    // See ViewObject::open. The heartbeat runs from here until markStopped().
+    static std::unique_ptr<PublishedView> open(const std::string& object, const std::string& group,
+                                               std::string& error);
+    ~PublishedView();
+    PublishedView(const PublishedView&) = delete;
+    PublishedView& operator=(const PublishedView&) = delete;
+
+    // Entry n (1..32): the record, rewritten (its change counter moves).
+    void writeController(std::uint32_t n, const quorlix_con_data& record, bool lost);
+    void writeTracker(std::uint32_t n, const quorlix_tra_data& record, bool lost);
+    // Entries from..to-1 (0-based) belong to `owner`.
+    void setOwner(Kind kind, std::uint32_t from, std::uint32_t to, const std::string& owner);
+    // Entry n as it was last written, owner and lost mark included, with
+    // its change counter; without any record, all zero.
+    void clearEntry(Kind kind, std::uint32_t n);
+    void setCount(Kind kind, std::uint32_t count);
+    std::uint32_t count(Kind kind) const;
+    quorlix_shm_controller controller(std::uint32_t n) const;
+    quorlix_shm_tracker tracker(std::uint32_t n) const;
+
+    void setStale(bool stale);
+    bool stale() const;
+    // Readers learn that the host has stopped; the heartbeat ends.
+    void markStopped();
+    // Marks it stopped and gives up the name.
+    void release();
+
+    const std::string& name() const { return object_->name(); }
+    const quorlix_shm& shm() const { return *shm_; }
+
+private:
+    PublishedView() = default;
+    void initialise();
+    void beat();
+
+    std::unique_ptr<ViewObject> object_;
+    quorlix_shm* shm_ = nullptr;
+    // What the host last wrote, so that a write is one copy of whole entries.
+    quorlix_shm_controller controllers_[QUORLIX_SHM_ENTRIES] = {};
+    quorlix_shm_tracker trackers_[QUORLIX_SHM_ENTRIES] = {};
+    std::mutex beatMutex_;
+    std::condition_variable beatWake_;
+    bool stopped_ = false;
+    std::thread heartbeat_;
+};
+
+}  // namespace host
