@@ -2,7 +2,7 @@
 
 #include "HostLog.h"
 #include "VisibleText.h"
-#include "WriteAll.h"
+#include "FrameWriter.h"
 
 #include <cerrno>
 #include <cstring>
@@ -18,11 +18,12 @@ namespace host {
 
 namespace {
 
-// For views that need no record: the devices still run.
-class NoListener : public ChangeListener {
-public:
-    void changed(const ChangeEvent&) override {}
-};
+// Writes `text` to `fd` until `deadline`, then gives up.
+void writeWithin(int fd, const std::string& text, Outputs::Deadline deadline) {
+    std::unique_ptr<FrameWriter> writer(new FrameWriter(fd, false));
+    writer->put(text);
+    if (!writer->stop(deadline)) writer.release();  // still blocked: left, with what it uses
+}
 
 std::string screenTitle(std::size_t devices, const SharedStorages& storages, const OscPublisher* publisher) {
     std::string osc;
@@ -37,7 +38,16 @@ std::string screenTitle(std::size_t devices, const SharedStorages& storages, con
 
 }  // namespace
 
+template <typename Output>
+void Outputs::stopOrLeave(std::unique_ptr<Output>& output, Deadline deadline) {
+    if (output && !output->stop(deadline)) output.release();
+}
+
 Outputs::~Outputs() {
+    const Deadline now = std::chrono::steady_clock::now();
+    stopOrLeave(json_, now);
+    stopOrLeave(model_, now);
+    stopOrLeave(publisher_, now);
     if (view_ != HostOptions::View::live && dataFd_ >= 0 && dataFd_ != STDOUT_FILENO) ::close(dataFd_);
     if (logFile_ >= 0) ::close(logFile_);
 }
@@ -69,15 +79,17 @@ void Outputs::routeLog(const HostConfig& config) {
         capture_.reset();
         view_ = HostOptions::View::plain;
     }
+    // The log passes through a capture here too, so that a standard error
+    // nobody reads never holds up a device.
     std::cout.flush();
     dataFd_ = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-    dup2(STDERR_FILENO, STDOUT_FILENO);
-    if (logFile_ < 0) return;
     capture_.reset(new LogCapture(0));
     capture_->keepIn(logFile_);
     capture_->passOn();
     int unused = -1;
-    if (!capture_->start(unused)) capture_.reset();
+    if (capture_->start(unused)) return;
+    capture_.reset();
+    dup2(STDERR_FILENO, STDOUT_FILENO);
 }
 
 void Outputs::route(HostOptions::View requested, const HostConfig& config) {
@@ -85,25 +97,24 @@ void Outputs::route(HostOptions::View requested, const HostConfig& config) {
     if (view_ == HostOptions::View::automatic)
         view_ = isatty(STDOUT_FILENO) ? HostOptions::View::live : HostOptions::View::plain;
     routeLog(config);
-    if (view_ == HostOptions::View::json) {
-        json_ = new JsonFeed(dataFd_);
-        listener_.reset(json_);
-        target_ = listener_.get();
-    } else if (view_ == HostOptions::View::none) {
-        listener_.reset(new NoListener());
-        target_ = listener_.get();
-    }
-    // The network first, from a thread of its own: handing a change over
-    // costs less than showing it.
+    // Each output drains a queue of its own on its own thread: handing a
+    // change over is all a device does for it.
     if (publisher_) {
         bus_.add(*publisher_);
         publisher_->start();
     }
-    bus_.add(*target_);
+    if (view_ == HostOptions::View::json) {
+        json_.reset(new JsonFeed(dataFd_));
+        bus_.add(*json_);
+        json_->start();
+    } else if (view_ != HostOptions::View::none) {
+        bus_.add(*model_);
+        model_->start();
+    }
 }
 
 void Outputs::show(const DeviceSet& devices, const SharedStorages& storages) {
-    screen_.reset(new Screen(view_, dataFd_, model_, capture_.get(),
+    screen_.reset(new Screen(view_, dataFd_, *model_, capture_.get(),
                              screenTitle(devices.runners().size(), storages, publisher_.get()), devices.runners()));
 }
 
@@ -115,33 +126,57 @@ int Outputs::failure() const {
     return json_ != nullptr ? json_->failure() : screen_->failure();
 }
 
-void Outputs::refresh(std::vector<std::string> warnings, std::chrono::steady_clock::time_point now) {
+void Outputs::refresh(std::chrono::steady_clock::time_point now) {
     const bool logged = view_ != HostOptions::View::live && view_ != HostOptions::View::plain;
-    for (std::string& line : oscTrouble_->lines(logged, now)) warnings.push_back(std::move(line));
+    std::vector<std::string> warnings = oscTrouble_->lines(logged, now);
+    if (capture_ && capture_->droppedLines() > 0)
+        warnings.push_back(std::to_string(capture_->droppedLines()) +
+                           " log lines dropped: standard error or the log file takes them too slowly");
     screen_->setWarnings(std::move(warnings));
     screen_->tick();
 }
 
-std::string Outputs::stopPublisher() {
+void Outputs::endView(Deadline deadline) {
+    if (screen_ && !screen_->stopWriting(deadline)) screen_.release();
+    screen_.reset();
+    stopOrLeave(model_, deadline);
+    stopOrLeave(json_, deadline);
+}
+
+std::string Outputs::stopPublisher(Deadline deadline) {
     if (!publisher_) return "";
-    publisher_->stop();
-    return publisher_->status();
+    const bool ended = publisher_->stop(deadline);
+    const std::string status = publisher_->status();
+    if (!ended) publisher_.release();
+    return status;
 }
 
-void Outputs::stopLog() {
-    if (capture_) capture_->stop();
+void Outputs::stopLog(Deadline deadline) {
+    if (!capture_) return;
+    const std::uint64_t dropped = capture_->droppedLines();
+    capture_->stop(deadline);
+    if (dropped > 0)
+        writeWithin(STDERR_FILENO,
+                    "quorlix-host: " + std::to_string(dropped) +
+                        " log lines were dropped: standard error or the log file took them too slowly\n",
+                    deadline);
 }
 
-void Outputs::sayLast(const std::string& line) {
-    writeAll(view_ == HostOptions::View::json   ? STDERR_FILENO
-             : view_ == HostOptions::View::live ? STDOUT_FILENO
-                                                : dataFd_,
-             line);
+void Outputs::sayLast(const std::string& line, Deadline deadline) {
+    std::string text = line;
+    if (json_ && json_->dropped() > 0)
+        text += "quorlix-host: JSON: " + std::to_string(json_->dropped()) + " records dropped: the reader was too slow\n";
+    writeWithin(view_ == HostOptions::View::json   ? STDERR_FILENO
+                : view_ == HostOptions::View::live ? STDOUT_FILENO
+                                                   : dataFd_,
+                text, deadline);
 }
 
-void Outputs::replayLog() {
-    if (view_ == HostOptions::View::live)
-        for (const std::string& l : capture_->latest()) writeAll(STDERR_FILENO, visibleText(l) + "\n");
+void Outputs::replayLog(Deadline deadline) {
+    if (view_ != HostOptions::View::live) return;
+    std::string text;
+    for (const std::string& l : capture_->latest()) text += visibleText(l) + "\n";
+    writeWithin(STDERR_FILENO, text, deadline);
 }
 
 }  // namespace host

@@ -31,6 +31,8 @@ namespace host {
 // output plugs in here, in route().
 class Outputs {
 public:
+    using Deadline = std::chrono::steady_clock::time_point;
+
     Outputs() = default;
     ~Outputs();
     Outputs(const Outputs&) = delete;
@@ -53,37 +55,40 @@ public:
     // The errno of a failed write of the data (EPIPE: nobody reads it), or 0.
     int failure() const;
     void resize() { screen_->resize(); }
-    // A redraw with `warnings` and the network's trouble under the title.
-    void refresh(std::vector<std::string> warnings, std::chrono::steady_clock::time_point now);
+    // A redraw, with the network's and the log's trouble under the title.
+    void refresh(std::chrono::steady_clock::time_point now);
 
     // The last frame, and the terminal's cursor back.
     void finishView() { screen_->finish(); }
-    // The view goes, before the devices it shows.
-    void endView() { screen_.reset(); }
+    // The view goes, before the devices it shows. Here and below, what is
+    // still queued is written until `deadline`, then given up: whatever a
+    // reader does, the host ends in time.
+    void endView(Deadline deadline);
     // Sends what is queued; the sender's status line, "" without one.
-    std::string stopPublisher();
-    void stopLog();
+    std::string stopPublisher(Deadline deadline);
+    void stopLog(Deadline deadline);
     // The run's last line, where the view's data goes.
-    void sayLast(const std::string& line);
+    void sayLast(const std::string& line, Deadline deadline);
     // What a live view showed of devices that never started, where the log
     // goes without one.
-    void replayLog();
+    void replayLog(Deadline deadline);
 
 private:
     HostOptions::View view_ = HostOptions::View::automatic;
     int dataFd_ = STDOUT_FILENO;  // a copy of standard output, or the terminal
     int logFile_ = -1;            // --log
-    LiveModel model_;
+    std::unique_ptr<LiveModel> model_{new LiveModel()};
     std::unique_ptr<LogCapture> capture_;
-    std::unique_ptr<ChangeListener> listener_;
-    ChangeListener* target_ = &model_;
-    JsonFeed* json_ = nullptr;
+    std::unique_ptr<JsonFeed> json_;
     std::unique_ptr<OscPublisher> publisher_;
     std::unique_ptr<OscTrouble> oscTrouble_;
     ChangeFanOut bus_;
     std::unique_ptr<Screen> screen_;
 
     void routeLog(const HostConfig& config);
+    // Stops an output's thread; one that would not end is left, with its object.
+    template <typename Output>
+    static void stopOrLeave(std::unique_ptr<Output>& output, Deadline deadline);
 };
 
 }  // namespace host

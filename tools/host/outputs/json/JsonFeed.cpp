@@ -1,31 +1,34 @@
 #include "JsonFeed.h"
 
 #include "RecordJson.h"
+#include "WriteAll.h"
 
 #include <cerrno>
-
-#include <unistd.h>
+#include <string>
+#include <vector>
 
 namespace host {
 
-void JsonFeed::changed(const ChangeEvent& event) {
-    std::string line = event.kind == ChangeEvent::Kind::controller ? controllerJson(*event.device, event.entry, event.con, event.lost)
-                                                                   : trackerJson(*event.device, event.entry, event.tra);
-    line += '\n';
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (failure_.load() != 0) return;
-    const char* data = line.data();
-    std::size_t left = line.size();
-    while (left > 0) {
-        ssize_t n = ::write(fd_, data, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            // The host stops on it; the devices are not held up meanwhile.
-            failure_ = n < 0 ? errno : EIO;
-            return;
+void JsonFeed::run() {
+    std::vector<PublishedRecord> batch;
+    std::uint64_t told = 0;
+    for (;;) {
+        queue().takeAll(batch, std::chrono::steady_clock::now() + std::chrono::seconds(1));
+        const bool last = queue().closed();
+        std::string text;
+        for (const PublishedRecord& r : batch) {
+            text += r.kind == ChangeEvent::Kind::controller ? controllerJson(r.device, r.entry, r.con, r.lost)
+                                                            : trackerJson(r.device, r.entry, r.tra);
+            text += '\n';
         }
-        data += n;
-        left -= static_cast<std::size_t>(n);
+        const std::uint64_t dropped = queue().dropped();
+        if (dropped != told) {
+            text += "{\"kind\":\"dropped\",\"records\":" + std::to_string(dropped - told) + "}\n";
+            told = dropped;
+        }
+        if (!text.empty() && failure_.load() == 0 && !writeAll(fd_, text, &givingUp()))
+            failure_ = errno == EINTR ? EAGAIN : errno;  // EAGAIN: given up at the stop, not the reader's end
+        if (last && batch.empty()) return;
     }
 }
 

@@ -1,27 +1,31 @@
 // outputs/json/: every change as a JSON line on standard output.
 #pragma once
 
-#include "ChangeEvent.h"
+#include "QueuedOutput.h"
 
 #include <atomic>
-#include <mutex>
+#include <cstdint>
 
 namespace host {
 
-// The JSON Lines stream: one object per changed record, written whole as
-// soon as the device's call returns.
-class JsonFeed : public ChangeListener {
+// The JSON Lines stream: one object per changed record, written whole from a
+// thread of its own. Records the reader was too slow for are dropped and
+// said in the stream, where they would have been: {"kind":"dropped","records":N}.
+class JsonFeed : public QueuedOutput {
 public:
-    explicit JsonFeed(int fd) : fd_(fd) {}
-    void changed(const ChangeEvent& event) override;
+    static constexpr std::size_t kQueueCapacity = 4096;
+
+    explicit JsonFeed(int fd) : QueuedOutput(kQueueCapacity), fd_(fd) {}
+    ~JsonFeed() override { stop(std::chrono::steady_clock::now()); }
     // The errno of the first write that failed (EPIPE: the reader went
     // away), 0 while all is well. Nothing more is written after one.
     int failure() const { return failure_.load(); }
 
 private:
+    void run() override;
+
     int fd_;
     std::atomic<int> failure_{0};
-    std::mutex mutex_;
 };
 
 }  // namespace host

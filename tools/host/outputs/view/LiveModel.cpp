@@ -2,19 +2,27 @@
 
 namespace host {
 
-void LiveModel::changed(const ChangeEvent& event) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    Entry& e = entries_[{event.kind == ChangeEvent::Kind::controller ? 0 : 1, event.entry}];
-    e.kind = event.kind;
-    e.entry = event.entry;
-    e.device = *event.device;
-    if (event.kind == ChangeEvent::Kind::controller) {
-        e.con = event.con;
-        e.lost = event.lost;
+void LiveModel::run() {
+    std::vector<PublishedRecord> batch;
+    for (;;) {
+        queue().takeAll(batch, std::chrono::steady_clock::now() + std::chrono::seconds(1));
+        const bool last = queue().closed();
+        std::lock_guard<std::mutex> lock(mutex_);
+        for (const PublishedRecord& r : batch) {
+            Entry& e = entries_[{r.kind == ChangeEvent::Kind::controller ? 0 : 1, r.entry}];
+            e.kind = r.kind;
+            e.entry = r.entry;
+            e.device = r.device;
+            if (r.kind == ChangeEvent::Kind::controller) {
+                e.con = r.con;
+                e.lost = r.lost;
+            } else {
+                e.tra = r.tra;
+            }
+            dirty_ = true;
+        }
+        if (last && batch.empty()) return;
     }
-    else
-        e.tra = event.tra;
-    dirty_ = true;
 }
 
 std::vector<LiveModel::Entry> LiveModel::entries(bool& changedSince) {

@@ -29,11 +29,14 @@ bool LogCapture::start(int& screen) {
         return false;
     }
     screen = savedOut_;
+    // Room for bursts while the reader is not scheduled.
+    fcntl(pipe_[0], F_SETPIPE_SZ, 1 << 20);
     reader_ = std::thread(&LogCapture::collect, this);
+    if (logFile_ >= 0 || passOn_) writer_.start([this] { writeOn(); });
     return true;
 }
 
-void LogCapture::stop() {
+void LogCapture::stop(std::chrono::steady_clock::time_point deadline) {
     if (savedOut_ >= 0) {
         std::cout.flush();
         std::fflush(stdout);
@@ -43,7 +46,16 @@ void LogCapture::stop() {
     }
     stopping_ = true;
     if (reader_.joinable()) reader_.join();
-    if (logFile_ >= 0 && !fileLine_.empty()) toFile("", true);
+    {
+        std::lock_guard<std::mutex> lock(backlogMutex_);
+        backlogClosed_ = true;
+    }
+    backlogReady_.notify_all();
+    if (!writer_.joinBefore(deadline)) {
+        // Still blocked in a write: the descriptors stay, for it.
+        pipe_[0] = pipe_[1] = savedOut_ = savedErr_ = -1;
+        return;
+    }
     for (int* fd : {&pipe_[0], &pipe_[1], &savedOut_, &savedErr_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
@@ -75,7 +87,7 @@ void LogCapture::toFile(const std::string& bytes, bool last) {
         if (!fileLine_.empty()) put(fileLine_);
         fileLine_.clear();
     }
-    writeAll(logFile_, out);
+    writeAll(logFile_, out, &writer_.givingUp());
 }
 
 void LogCapture::collect() {
@@ -91,12 +103,8 @@ void LogCapture::collect() {
         }
         ssize_t n = ::read(pipe_[0], buffer, sizeof buffer);
         if (n <= 0) break;
-        const std::string bytes(buffer, static_cast<std::size_t>(n));
-        if (logFile_ >= 0) toFile(bytes);
-        if (passOn_) {
-            writeAll(savedErr_, bytes);
-            continue;
-        }
+        if (logFile_ >= 0 || passOn_) pass(buffer, static_cast<std::size_t>(n));
+        if (passOn_) continue;
         std::lock_guard<std::mutex> lock(mutex_);
         for (ssize_t i = 0; i < n; ++i) {
             if (buffer[i] == '\n' || partial_.size() >= kLongestLine) {
@@ -107,6 +115,37 @@ void LogCapture::collect() {
             if (buffer[i] != '\n' && buffer[i] != '\r') partial_ += buffer[i];
         }
     }
+}
+
+// Into the backlog, unless it is full: then the bytes are dropped, counted
+// by the lines they held.
+void LogCapture::pass(const char* bytes, std::size_t size) {
+    {
+        std::lock_guard<std::mutex> lock(backlogMutex_);
+        if (backlog_.size() + size > kBacklog) {
+            std::uint64_t lines = 0;
+            for (std::size_t i = 0; i < size; ++i) lines += bytes[i] == '\n';
+            droppedLines_ += lines > 0 ? lines : 1;
+            return;
+        }
+        backlog_.append(bytes, size);
+    }
+    backlogReady_.notify_one();
+}
+
+void LogCapture::writeOn() {
+    for (;;) {
+        std::string bytes;
+        {
+            std::unique_lock<std::mutex> lock(backlogMutex_);
+            backlogReady_.wait(lock, [this] { return !backlog_.empty() || backlogClosed_; });
+            if (backlog_.empty()) break;
+            bytes.swap(backlog_);
+        }
+        if (logFile_ >= 0) toFile(bytes);
+        if (passOn_) writeAll(savedErr_, bytes, &writer_.givingUp());
+    }
+    if (logFile_ >= 0 && !fileLine_.empty()) toFile("", true);
 }
 
 void LogCapture::add(const std::string& line) {

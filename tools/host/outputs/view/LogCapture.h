@@ -2,8 +2,12 @@
 #pragma once
 
 #include "LogFold.h"
+#include "OutputThread.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <mutex>
 #include <string>
@@ -16,11 +20,16 @@ namespace host {
 // their children write to standard output and error is caught here line by
 // line, and the latest lines are shown inside the view. Without a view it
 // only passes everything on to standard error; either way a log file, when
-// given, gets every byte.
+// given, gets every byte. The pipe is always read at once and the bytes are
+// written on from a thread of their own: a slow or blocked log never holds
+// up the writer (a device inside the plug-in); what does not fit the
+// backlog is dropped and counted.
 class LogCapture {
 public:
     // Longer lines are shown in pieces of this size.
     static constexpr std::size_t kLongestLine = 4096;
+    // Bytes waiting for a slow log, at most.
+    static constexpr std::size_t kBacklog = 1 << 20;
 
     // `devices`: the names whose reconnect tries are folded (see LogFold).
     explicit LogCapture(std::size_t keep, std::vector<std::string> devices = {})
@@ -36,8 +45,12 @@ public:
     // with `passOn`, to standard error as it was, for a host without a view.
     void keepIn(int fd) { logFile_ = fd; }
     void passOn() { passOn_ = true; }
-    // Puts both streams back; lines still in flight are kept.
-    void stop();
+    // Puts both streams back; lines still in flight are written until
+    // `deadline`, then given up.
+    void stop(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() +
+                                                               std::chrono::seconds(1));
+    // Log lines dropped because their way out was too slow.
+    std::uint64_t droppedLines() const { return droppedLines_.load(); }
 
     std::vector<std::string> latest();
     // The device's last error line, as LogFold::lastError.
@@ -46,6 +59,8 @@ public:
 private:
     void collect();
     void add(const std::string& line);
+    void pass(const char* bytes, std::size_t size);
+    void writeOn();
     void toFile(const std::string& bytes, bool last = false);
 
     std::size_t keep_;
@@ -61,6 +76,13 @@ private:
     std::string partial_;
     std::string fileLine_;  // the log file's line not yet ended
     LogFold fold_;
+    // The backlog between the reader and the writer.
+    std::mutex backlogMutex_;
+    std::condition_variable backlogReady_;
+    std::string backlog_;
+    bool backlogClosed_ = false;
+    std::atomic<std::uint64_t> droppedLines_{0};
+    OutputThread writer_;
 };
 
 }  // namespace host

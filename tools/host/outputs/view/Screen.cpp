@@ -2,7 +2,6 @@
 
 #include "DeviceRunner.h"
 #include "LogCapture.h"
-#include "WriteAll.h"
 
 #include <cerrno>
 #include <cmath>
@@ -15,9 +14,15 @@ namespace host {
 
 Screen::Screen(HostOptions::View view, int fd, LiveModel& model, LogCapture* capture, std::string title,
                const std::vector<std::unique_ptr<DeviceRunner>>& runners)
-    : view_(view), fd_(fd), model_(model), capture_(capture), title_(std::move(title)), runners_(runners) {
+    : view_(view),
+      fd_(fd),
+      model_(model),
+      capture_(capture),
+      title_(std::move(title)),
+      runners_(runners),
+      writer_(fd, view == HostOptions::View::live) {
     if (view_ != HostOptions::View::live) return;
-    writeAll(fd_, "\x1b[?25l\x1b[2J");
+    writer_.put("\x1b[?25l\x1b[2J", true);
     resize();
 }
 
@@ -75,7 +80,7 @@ void Screen::finish() {
     if (view_ == HostOptions::View::live || (view_ == HostOptions::View::plain && (changed || pendingPlain_)))
         draw(deviceLines(std::chrono::steady_clock::now()), entries);
     // What follows the view (the summary) starts on a line of its own.
-    if (view_ == HostOptions::View::live) writeAll(fd_, filled_ ? "\x1b[?25h\r\n" : "\x1b[?25h");
+    if (view_ == HostOptions::View::live) writer_.put(filled_ ? "\x1b[?25h\r\n" : "\x1b[?25h", true);
 }
 
 std::vector<DeviceLine> Screen::deviceLines(std::chrono::steady_clock::time_point now) {
@@ -109,12 +114,7 @@ void Screen::draw(const std::vector<DeviceLine>& devices, const std::vector<Live
     frame.height = height_;
     const std::vector<std::string> lines = renderFrame(frame);
     filled_ = height_ > 0 && lines.size() >= static_cast<std::size_t>(height_);
-    std::string text = screenText(lines, view_ == HostOptions::View::live, height_);
-    if (view_ == HostOptions::View::plain) {
-        if (failure_ == 0 && !writeAll(fd_, text)) failure_ = errno;
-    } else {
-        writeAll(fd_, text);
-    }
+    writer_.put(screenText(lines, view_ == HostOptions::View::live, height_));
 }
 
 }  // namespace host

@@ -3,6 +3,7 @@
 
 #include "ChangeEvent.h"
 #include "DeviceStats.h"
+#include "FrameWriter.h"
 #include "HostOptions.h"
 #include "LiveModel.h"
 #include "RateMeter.h"
@@ -30,12 +31,14 @@ public:
     void tick();
     // The last frame, and the terminal's cursor back.
     void finish();
+    // Writes what is pending until `deadline` (see FrameWriter::stop).
+    bool stopWriting(std::chrono::steady_clock::time_point deadline) { return writer_.stop(deadline); }
     // The terminal's size again (after SIGWINCH), and a redraw.
     void resize();
     // Lines about trouble the devices cannot report themselves.
     void setWarnings(std::vector<std::string> warnings);
     // The errno of a failed write of the plain view (EPIPE: nobody reads it), or 0.
-    int failure() const { return failure_; }
+    int failure() const { return view_ == HostOptions::View::plain ? writer_.failure() : 0; }
 
 private:
     std::vector<DeviceLine> deviceLines(std::chrono::steady_clock::time_point now);
@@ -53,9 +56,9 @@ private:
     bool filled_ = false;  // the last frame took every row: the cursor is on the last one
     std::vector<std::string> warnings_;
     bool warningsChanged_ = false;
-    int failure_ = 0;
     int width_ = 0;
     int height_ = 0;
+    FrameWriter writer_;
 };
 
 // What the view says of a device's state: "reconnecting (try 3, next in 2 s)",

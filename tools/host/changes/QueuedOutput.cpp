@@ -1,0 +1,7 @@
+#include "QueuedOutput.h"
+
+namespace host {
+
+void QueuedOutput::changed(const ChangeEvent& event) { queue_.push(PublishedRecord::from(event)); }
+
+}  // namespace host
