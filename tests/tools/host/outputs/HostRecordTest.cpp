@@ -1,3 +1,5 @@
+#include "FrameWriter.h"
+#include "JsonFeed.h"
 #include "LogCapture.h"
 #include "LogFold.h"
 #include "PluginLogger.h"
@@ -18,6 +20,7 @@
 #include <limits>
 #include <thread>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 namespace {
@@ -90,6 +93,53 @@ TEST(HostRecordJson, TrackerPoseAndTexts) {
     EXPECT_EQ(host::fixedDecimal(std::numeric_limits<std::int32_t>::min(), 3), "-2147483.648");
     EXPECT_EQ(host::fixedDecimal(-5, 3), "-0.005");
     EXPECT_EQ(host::fixedDecimal(0, 5), "0.00000");
+}
+
+// What a pipe holds now, read without waiting.
+std::string drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    return text;
+}
+
+TEST(HostJsonFeed, RecordsAReaderWasTooSlowForAreSaidWhereTheyWouldHaveBeen) {
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+    host::JsonFeed feed(fds[1], 4);
+    const std::string device = "wand";
+    host::ChangeEvent event;
+    event.device = &device;
+    for (std::uint32_t n = 1; n <= 10; ++n) {
+        event.entry = n;
+        feed.changed(event);  // nothing takes them yet: the queue holds four
+    }
+    feed.start();
+    ASSERT_TRUE(feed.stop(std::chrono::steady_clock::now() + std::chrono::seconds(5)));
+    const std::string text = drain(fds[0]);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5) << text;
+    EXPECT_NE(text.find("\"entry\":4,"), std::string::npos);
+    EXPECT_EQ(text.find("\"entry\":5,"), std::string::npos);
+    EXPECT_EQ(text.substr(text.rfind('{')), "{\"kind\":\"dropped\",\"records\":6}\n");
+    EXPECT_EQ(feed.dropped(), 6u);
+    close(fds[0]);
+    close(fds[1]);
+}
+
+// A pipe that is full and never read: the writer gives up at its deadline.
+TEST(HostFrameWriter, AWriteNobodyReadsEndsAtTheDeadline) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    host::FrameWriter writer(fds[1], false, 4);
+    for (int i = 0; i < 8; ++i) writer.put(std::string(4096, 'x'));
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(writer.stop(started + std::chrono::milliseconds(200)));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(2));
+    EXPECT_EQ(writer.failure(), EAGAIN) << "given up, not failed by the reader";
+    EXPECT_GE(writer.skipped(), 4u);
+    close(fds[0]);
+    close(fds[1]);
 }
 
 TEST(HostScreen, ValuatorBarsAndFrames) {

@@ -1,3 +1,4 @@
+#include "LineLoss.h"
 #include "OptionBlock.h"
 #include "PluginLibrary.h"
 #include "PluginLogger.h"
@@ -132,6 +133,41 @@ TEST(HostStorages, TakenRecordsReachTheViewWithTheirCountersAndLostMarks) {
     EXPECT_EQ(storages->takeController(33, con), ERANGE);
     EXPECT_EQ(storages->takeTracker(33, tra), ERANGE);
     EXPECT_EQ(storages->failure(), "");
+}
+
+struct Heard : host::ChangeListener {
+    void changed(const host::ChangeEvent& event) override { lost += event.lost ? 1 : 0; }
+    unsigned lost = 0;
+};
+
+// The lock stays busy past the bound (a device inside the plug-in): the
+// release is not lost, it goes with the next try.
+TEST(HostStorages, AReleaseThatMeetsABusyLockIsWrittenOnTheNextTry) {
+    std::string error;
+    auto storages = host::SharedStorages::create("", quiet(), error);
+    ASSERT_TRUE(storages);
+    auto views = storages->makeViews("wand");
+    claim(*storages, *views, 1, 0);
+    Heard heard;
+    host::LineLoss loss(*storages, heard);
+    std::atomic<int> step{0};
+    std::thread plugin([&] {
+        views->con.lock();
+        step = 1;
+        while (step.load() != 2) std::this_thread::yield();
+        views->con.unlock();
+        step = 3;
+    });
+    while (step.load() != 1) std::this_thread::yield();
+    EXPECT_EQ(loss.release("wand", *views), 0u);
+    EXPECT_EQ(storages->view().controller(1).head.lost, 0u);
+    step = 2;
+    while (step.load() != 3) std::this_thread::yield();
+    plugin.join();
+    EXPECT_EQ(loss.retry(), 1u);
+    EXPECT_EQ(storages->view().controller(1).head.lost, 1u);
+    EXPECT_EQ(heard.lost, 1u);
+    EXPECT_EQ(loss.retry(), 0u) << "written once";
 }
 
 // Every word of a record written is the same number: a copy that mixes two

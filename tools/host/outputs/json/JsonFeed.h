@@ -15,7 +15,7 @@ class JsonFeed : public QueuedOutput {
 public:
     static constexpr std::size_t kQueueCapacity = 4096;
 
-    explicit JsonFeed(int fd) : QueuedOutput(kQueueCapacity), fd_(fd) {}
+    explicit JsonFeed(int fd, std::size_t capacity = kQueueCapacity) : QueuedOutput(capacity), fd_(fd) {}
     ~JsonFeed() override { stop(std::chrono::steady_clock::now()); }
     // The errno of the first write that failed (EPIPE: the reader went
     // away), 0 while all is well. Nothing more is written after one.
