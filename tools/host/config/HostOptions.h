@@ -17,7 +17,7 @@ struct HostOptions {
     std::string port;       // one wand on this port with the built-in configuration
     View view = View::automatic;
     std::string shm;
-    std::string shmGroup;   // group of the shared memory (mode 0660); empty: as configured
+    std::string shmGroup;   // group of the shared memory (mode 0640); empty: as configured
     bool keepGoing = false;
     double duration = 0.0;  // seconds; 0 runs until stopped
     std::string plugin;     // the plug-in "quorlix" stands for
