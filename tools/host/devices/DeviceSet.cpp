@@ -86,14 +86,18 @@ void DeviceSet::cancel() {
 }
 
 std::string DeviceSet::summary() const {
-    std::uint64_t records = 0, changes = 0, errors = 0;
+    std::uint64_t records = 0, changes = 0, errors = 0, late = 0;
     for (const auto& r : runners_) {
         records += r->stats().records.load();
         changes += r->stats().changes.load();
         errors += r->stats().errors.load();
+        late += r->stats().dropped.load();
     }
-    return std::to_string(records) + " records received, " + std::to_string(changes) + " changes published, " +
-           std::to_string(errors) + " errors";
+    std::string text = std::to_string(records) + " records received, " + std::to_string(changes) +
+                       " changes published, " + std::to_string(errors) + " errors";
+    // Only where it happened: a storage lock busy for longer than its bound.
+    if (late > 0) text += ", " + std::to_string(late) + " changes published late (a storage was busy)";
+    return text;
 }
 
 }  // namespace host

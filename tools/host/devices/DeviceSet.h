@@ -50,7 +50,8 @@ public:
     // Ends every runner (after stopAll).
     void clear() { runners_.clear(); }
 
-    // "N records received, N changes published, N errors".
+    // "N records received, N changes published, N errors" (and, where it
+    // happened, how many changes went out late).
     std::string summary() const;
     const std::vector<std::unique_ptr<DeviceRunner>>& runners() const { return runners_; }
 
