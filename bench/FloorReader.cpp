@@ -58,9 +58,8 @@ void FloorReader::publish(const quorlix_con_data& record) {
     const auto* from = reinterpret_cast<const std::uint32_t*>(&record);
     const std::uint32_t seq = __atomic_load_n(&to[0], __ATOMIC_RELAXED);
     __atomic_store_n(&to[0], seq + 1, __ATOMIC_RELAXED);
-    __atomic_thread_fence(__ATOMIC_RELEASE);
     const std::size_t head = sizeof(quorlix_shm_entry_head) / 4;
-    for (std::size_t i = 0; i < sizeof record / 4; ++i) __atomic_store_n(&to[head + i], from[i], __ATOMIC_RELAXED);
+    for (std::size_t i = 0; i < sizeof record / 4; ++i) __atomic_store_n(&to[head + i], from[i], __ATOMIC_RELEASE);
     __atomic_store_n(&to[0], seq + 2, __ATOMIC_RELEASE);
 }
 

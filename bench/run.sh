@@ -116,8 +116,9 @@ $(cat "${work}/parts.md")
 \`quorlix-host\` runs the plug-in on a pseudo-terminal (one device thread,
 storages in POSIX shared memory); the benchmark writes key records on the
 line's other end, noting the monotonic time as each record's write begins
-(all 4 bytes in one write), and then polls the shared memory, one copy of
-controller entry 1 under its lock after another, noting when the record's
+(all 4 bytes in one write), and then polls the shared memory as any reader
+does, one copy of controller entry 1 (read-only, under its sequence counter)
+after another, noting when the record's
 state becomes visible. Records cycle through seven button states, so each
 change is matched to the record that caused it.
 
@@ -126,7 +127,7 @@ an order of its own, at times off the beat), the same records go to a second
 pseudo-terminal read by the **floor**: a process of its own that opens the
 line with the driver's line settings (raw, 9600 8N1, non-blocking), waits in
 \`poll()\` and reads one byte at a time, and publishes each record's state under
-a process-shared lock in shared memory, observed the same way. The floor is
+a sequence counter in shared memory, as the host does, observed the same way. The floor is
 what the kernel's pseudo-terminal costs any reader; the host's distance from
 it is the host's own.
 
@@ -199,7 +200,7 @@ $(cat "${work}/mirror.md")
 
 - The mirror's latency adds the device thread handing the record to the sender
   thread, the bundle built and sent, the mirror woken by the datagram and its
-  write under the storage's lock. The device thread never waits for any of it:
+  write into its view. The device thread never waits for any of it:
   the host's own figure is the one above.
 - Datagrams: the line at its full 9600 baud (240 records a second), every record
   changing the controller and moving its emulated tracker, counted by a plain

@@ -4,6 +4,7 @@
 #include "VisibleText.h"
 #include "FrameWriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <iostream>
@@ -18,8 +19,10 @@ namespace host {
 
 namespace {
 
-// Writes `text` to `fd` until `deadline`, then gives up.
+// Writes `text` to `fd` until `deadline`, then gives up; a moment at least,
+// so that a stalled output before it costs a healthy one nothing.
 void writeWithin(int fd, const std::string& text, Outputs::Deadline deadline) {
+    deadline = std::max(deadline, std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
     std::unique_ptr<FrameWriter> writer(new FrameWriter(fd, false));
     writer->put(text);
     if (!writer->stop(deadline)) writer.release();  // still blocked: left, with what it uses
@@ -154,7 +157,7 @@ std::string Outputs::stopPublisher(Deadline deadline) {
 void Outputs::stopLog(Deadline deadline) {
     if (!capture_) return;
     const std::uint64_t dropped = capture_->droppedLines();
-    capture_->stop(deadline);
+    if (!capture_->stop(deadline)) capture_.release();  // a write that cannot end: left, with what it uses
     if (dropped > 0)
         writeWithin(STDERR_FILENO,
                     "quorlix-host: " + std::to_string(dropped) +

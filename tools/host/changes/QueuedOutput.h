@@ -16,6 +16,9 @@ namespace host {
 // output's own bounded queue (a full queue drops it, counted); the output
 // drains the queue on a thread of its own. However slow or stuck the output
 // is, no device and no other output waits for it.
+//
+// A derived output's destructor stops it with no time left; whoever may need
+// to leave a stuck one behind (Outputs) stops it first and keeps the object.
 class QueuedOutput : public ChangeListener {
 public:
     explicit QueuedOutput(std::size_t capacity) : queue_(capacity) {}

@@ -32,6 +32,7 @@ void markEntry(std::uint8_t* mask, std::uint32_t n) { mask[3 - (n - 1) / 8] |= 1
 // What a storage lock's failure means, for messages.
 std::string lockTrouble(int result) {
     if (result == ETIMEDOUT) return "a storage was busy for more than a second";
+    if (result == ENOTRECOVERABLE) return "a storage lock cannot be used any more";
     return std::string("a storage lock failed: ") + std::strerror(result);
 }
 
@@ -71,7 +72,8 @@ bool DeviceRunner::connect() {
     }
     if (int trouble = storages_.beginClaim(*views_)) {
         hostMessage(name_ + ": not started: " + lockTrouble(trouble));
-        if (stats_.state != DeviceStats::reconnecting) stats_.state = DeviceStats::failed;
+        storageFailed_ = trouble == ENOTRECOVERABLE;
+        if (stats_.state != DeviceStats::reconnecting || storageFailed_) stats_.state = DeviceStats::failed;
         disconnect();
         return false;
     }
@@ -79,7 +81,8 @@ bool DeviceRunner::connect() {
     const int unclaimed = storages_.endClaim(*views_);
     std::cout.flush();
     if (unclaimed != 0) hostMessage(name_ + ": its entries are not noted: " + lockTrouble(unclaimed));
-    if (result == 1 && SharedStorages::controllersFull(*views_)) {
+    storageFailed_ = unclaimed == ENOTRECOVERABLE;
+    if (result == 1 && claimsController_ && SharedStorages::controllersFull(*views_)) {
         // Not a line that may come back: trying again would find the same.
         hostMessage(name_ + ": not started: no controller entry is left (the devices before it use all " +
                     std::to_string(QUORLIX_SHM_ENTRIES) + ")");
@@ -164,7 +167,7 @@ bool DeviceRunner::reconnect() {
             hostMessage(name_ + ": reconnected on try " + std::to_string(attempt));
             return true;
         }
-        if (storageFailed_) return false;
+        if (storageFailed_ || storageFailed()) return false;
         ++stats_.errors;
         delay = std::min(delay * 2, policy_.maxDelay);
     }
@@ -176,17 +179,19 @@ bool DeviceRunner::publish(std::uint8_t* masks) {
     event.device = &name_;
     bool any = false;
     bool buttonsChanged = false;
+    std::uint8_t wasDue[sizeof due_];
+    std::memcpy(wasDue, due_, sizeof due_);
     for (std::size_t i = 0; i < sizeof due_; ++i) masks[i] |= due_[i];
     std::fill(std::begin(due_), std::end(due_), std::uint8_t{0});
     // A change whose lock stayed busy is not lost: the entry goes out with the next call.
-    auto take = [&](int result, std::uint8_t* due, std::uint32_t n) {
+    auto take = [&](int result, std::size_t kind, std::uint32_t n) {
         if (result == 0) return true;
-        markEntry(due, n);
-        ++stats_.dropped;
+        if (!entryChanged(wasDue + kind, n)) ++stats_.dropped;  // once per entry held back
+        markEntry(due_ + kind, n);
         return false;
     };
     for (std::uint32_t n = 1; n <= QUORLIX_SHM_ENTRIES && keepRunning(); ++n) {
-        if (entryChanged(masks + 4, n) && take(storages_.takeController(n, event.con), due_ + 4, n)) {
+        if (entryChanged(masks + 4, n) && take(storages_.takeController(n, event.con), 4, n)) {
             std::uint32_t buttons = 0;
             std::memcpy(&buttons, event.con.buttons, sizeof buttons);
             buttonsChanged = buttonsChanged || buttons != buttons_[n - 1];
@@ -197,7 +202,7 @@ bool DeviceRunner::publish(std::uint8_t* masks) {
             ++stats_.changes;
             any = true;
         }
-        if (entryChanged(masks, n) && take(storages_.takeTracker(n, event.tra), due_, n)) {
+        if (entryChanged(masks, n) && take(storages_.takeTracker(n, event.tra), 0, n)) {
             event.kind = ChangeEvent::Kind::tracker;
             event.entry = n;
             listener_.changed(event);
@@ -217,9 +222,13 @@ void DeviceRunner::lineLost() {
 }
 
 bool DeviceRunner::storageFailed() {
-    const std::string failure = storages_.failure();
+    std::string failure = storages_.failure();
+    // A device that found no controller entry fails each publication.
+    if (failure.empty() && SharedStorages::controllersFull(*views_))
+        failure = "no controller entry is left (the devices before it use all " +
+                  std::to_string(QUORLIX_SHM_ENTRIES) + ")";
     if (failure.empty()) return false;
-    hostMessage(name_ + ": stopped: " + failure + "; the host must be started again");
+    hostMessage(name_ + ": stopped: " + failure);
     storageFailed_ = true;
     stats_.state = DeviceStats::failed;
     return true;

@@ -45,6 +45,9 @@ public:
 
     // Its thread under SCHED_FIFO at `priority` (0: normal scheduling); before start().
     void setRealtime(int priority) { realtime_ = priority; }
+    // A device that always claims a controller entry (the wand) is not
+    // started when none is left; others learn it when they publish.
+    void setClaimsController(bool claims) { claimsController_ = claims; }
     // createDev and init on the calling thread; false (reported) when init failed.
     bool connect();
     // Reads on a new thread; a device that is not connected first tries again.
@@ -90,6 +93,7 @@ private:
     CBase* device_ = nullptr;
     bool connected_ = false;
     bool storageFailed_ = false;  // no try again can mend it
+    bool claimsController_ = false;
     int realtime_ = 0;
     std::uint32_t buttons_[QUORLIX_SHM_ENTRIES] = {};  // as last published, per controller entry
     std::uint8_t due_[8] = {};  // change masks of entries whose lock was busy: published with the next call

@@ -24,6 +24,7 @@ DeviceSet::DeviceSet(const HostConfig& config, PluginSet& plugins, SharedStorage
     for (const DeviceConfig& d : config.devices) {
         runners_.emplace_back(new DeviceRunner(d, plugins.of(d), storages, config.logger, listener, &runFlag_));
         runners_.back()->setRealtime(realtime);
+        runners_.back()->setClaimsController(d.library == "quorlix");
     }
 }
 

@@ -15,7 +15,8 @@ static_assert(sizeof(quorlix_shm_controller) % 8 == 0 && sizeof(quorlix_shm_trac
 namespace {
 
 // One entry, written whole under its sequence counter: odd while the words
-// change, so a reader that saw it odd or changed copies again.
+// change, so a reader that saw it odd or changed copies again. The words are
+// stored with release, so none shows before the odd counter does.
 template <typename Entry>
 void publishEntry(Entry& shared, Entry& mine) {
     auto* to = reinterpret_cast<std::uint32_t*>(&shared);
@@ -23,8 +24,7 @@ void publishEntry(Entry& shared, Entry& mine) {
     const std::uint32_t seq = __atomic_load_n(&to[0], __ATOMIC_RELAXED);
     const std::uint32_t writing = (seq & 1u) != 0 ? seq + 2 : seq + 1;  // odd even after a writer that died
     __atomic_store_n(&to[0], writing, __ATOMIC_RELAXED);
-    __atomic_thread_fence(__ATOMIC_RELEASE);
-    for (std::size_t i = 1; i < sizeof(Entry) / 4; ++i) __atomic_store_n(&to[i], from[i], __ATOMIC_RELAXED);
+    for (std::size_t i = 1; i < sizeof(Entry) / 4; ++i) __atomic_store_n(&to[i], from[i], __ATOMIC_RELEASE);
     __atomic_store_n(&to[0], writing + 1, __ATOMIC_RELEASE);
     mine.head.seq = writing + 1;
 }
@@ -53,17 +53,20 @@ void PublishedView::initialise() {
     quorlix_shm& r = *shm_;
     std::uint32_t generation = static_cast<std::uint32_t>(quorlix_shm_now_ms() ^ static_cast<std::uint32_t>(getpid()));
     if (object_->reused()) {
-        // Readers of the predecessor see it stop, then a new generation start empty.
+        // Readers of the predecessor see it stop, then a new generation,
+        // with no entry in use, before anything of the old entries goes.
         store(r.running, 0);
         generation = __atomic_load_n(&r.generation, __ATOMIC_ACQUIRE) + 1;
+    }
+    store(r.generation, generation != 0 ? generation : 1);
+    store(r.controller_count, 0);
+    store(r.tracker_count, 0);
+    if (object_->reused()) {
         for (std::uint32_t n = 1; n <= QUORLIX_SHM_ENTRIES; ++n) {
             clearEntry(Kind::controller, n);
             clearEntry(Kind::tracker, n);
         }
     }
-    store(r.generation, generation != 0 ? generation : 1);
-    store(r.controller_count, 0);
-    store(r.tracker_count, 0);
     store(r.stale, 0);
     store(r.features, 0);
     store(r.size, sizeof r);
@@ -89,22 +92,26 @@ void PublishedView::beat() {
 
 PublishedView::~PublishedView() { release(); }
 
-void PublishedView::writeController(std::uint32_t n, const quorlix_con_data& record, bool lost) {
+namespace {
+
+// A record, its lost mark and one more change, for entry n of either kind.
+template <typename Entry, typename Record>
+void rewrite(Entry* shared, Entry* mine, std::uint32_t n, const Record& record, bool lost) {
     if (n < 1 || n > QUORLIX_SHM_ENTRIES) return;
-    quorlix_shm_controller& mine = controllers_[n - 1];
-    mine.record = record;
-    mine.head.lost = lost ? 1 : 0;
-    ++mine.head.changes;
-    publishEntry(shm_->controllers[n - 1], mine);
+    mine[n - 1].record = record;
+    mine[n - 1].head.lost = lost ? 1 : 0;
+    ++mine[n - 1].head.changes;
+    publishEntry(shared[n - 1], mine[n - 1]);
+}
+
+}  // namespace
+
+void PublishedView::writeController(std::uint32_t n, const quorlix_con_data& record, bool lost) {
+    rewrite(shm_->controllers, controllers_, n, record, lost);
 }
 
 void PublishedView::writeTracker(std::uint32_t n, const quorlix_tra_data& record, bool lost) {
-    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return;
-    quorlix_shm_tracker& mine = trackers_[n - 1];
-    mine.record = record;
-    mine.head.lost = lost ? 1 : 0;
-    ++mine.head.changes;
-    publishEntry(shm_->trackers[n - 1], mine);
+    rewrite(shm_->trackers, trackers_, n, record, lost);
 }
 
 void PublishedView::setOwner(Kind kind, std::uint32_t from, std::uint32_t to, const std::string& owner) {
@@ -121,15 +128,12 @@ void PublishedView::setOwner(Kind kind, std::uint32_t from, std::uint32_t to, co
 
 void PublishedView::clearEntry(Kind kind, std::uint32_t n) {
     if (n < 1 || n > QUORLIX_SHM_ENTRIES) return;
+    // Counted from 0 again: no record has been written there.
     if (kind == Kind::controller) {
-        const std::uint32_t changes = controllers_[n - 1].head.changes + 1;
         controllers_[n - 1] = quorlix_shm_controller{};
-        controllers_[n - 1].head.changes = changes;
         publishEntry(shm_->controllers[n - 1], controllers_[n - 1]);
     } else {
-        const std::uint32_t changes = trackers_[n - 1].head.changes + 1;
         trackers_[n - 1] = quorlix_shm_tracker{};
-        trackers_[n - 1].head.changes = changes;
         publishEntry(shm_->trackers[n - 1], trackers_[n - 1]);
     }
 }
@@ -143,15 +147,23 @@ std::uint32_t PublishedView::count(Kind kind) const {
     return kind == Kind::controller ? quorlix_shm_controller_count(shm_) : quorlix_shm_tracker_count(shm_);
 }
 
+bool PublishedView::read(std::uint32_t n, quorlix_shm_controller& out) const {
+    return quorlix_shm_read_controller(shm_, n, &out) == 0;
+}
+
+bool PublishedView::read(std::uint32_t n, quorlix_shm_tracker& out) const {
+    return quorlix_shm_read_tracker(shm_, n, &out) == 0;
+}
+
 quorlix_shm_controller PublishedView::controller(std::uint32_t n) const {
     quorlix_shm_controller entry{};
-    if (quorlix_shm_read_controller(shm_, n, &entry) != 0) entry = quorlix_shm_controller{};
+    if (!read(n, entry)) entry = quorlix_shm_controller{};
     return entry;
 }
 
 quorlix_shm_tracker PublishedView::tracker(std::uint32_t n) const {
     quorlix_shm_tracker entry{};
-    if (quorlix_shm_read_tracker(shm_, n, &entry) != 0) entry = quorlix_shm_tracker{};
+    if (!read(n, entry)) entry = quorlix_shm_tracker{};
     return entry;
 }
 

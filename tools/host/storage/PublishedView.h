@@ -34,11 +34,15 @@ public:
     void writeTracker(std::uint32_t n, const quorlix_tra_data& record, bool lost);
     // Entries from..to-1 (0-based) belong to `owner`.
     void setOwner(Kind kind, std::uint32_t from, std::uint32_t to, const std::string& owner);
-    // Entry n as it was last written, owner and lost mark included, with
-    // its change counter; without any record, all zero.
+    // Entry n empty: no record, owner or mark, its change counter at 0.
     void clearEntry(Kind kind, std::uint32_t n);
     void setCount(Kind kind, std::uint32_t count);
     std::uint32_t count(Kind kind) const;
+    // Entry n as readers see it; false when no whole copy was had (it was
+    // being rewritten all the while).
+    bool read(std::uint32_t n, quorlix_shm_controller& out) const;
+    bool read(std::uint32_t n, quorlix_shm_tracker& out) const;
+    // The same, all zero where no whole copy was had.
     quorlix_shm_controller controller(std::uint32_t n) const;
     quorlix_shm_tracker tracker(std::uint32_t n) const;
 

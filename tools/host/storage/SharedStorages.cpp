@@ -83,7 +83,10 @@ int SharedStorages::noteResult(int result, const char* kind) {
     return result;
 }
 
-std::string SharedStorages::failure() const {
+std::string SharedStorages::failure() {
+    // A look at both locks, without waiting: a busy one is no failure.
+    { StorageLock lock(tra_.mutex, 0); noteResult(lock.result(), "trackers"); }
+    { StorageLock lock(con_.mutex, 0); noteResult(lock.result(), "controllers"); }
     const char* kind = broken_.load();
     if (kind == nullptr) return "";
     return std::string("the ") + kind +

@@ -80,8 +80,8 @@ public:
     const PublishedView& view() const { return *view_; }
 
     // "the controllers lock cannot be used any more (...)" once a lock failed
-    // for good, else "".
-    std::string failure() const;
+    // for good, else "". Looks at both locks without waiting for them.
+    std::string failure();
 
 private:
     SharedStorages() = default;

@@ -2,7 +2,9 @@
 
 #include "ProcessInfo.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <cstdlib>
 #include <cstring>
 
@@ -121,13 +123,19 @@ bool ViewObject::openObject(const std::string& object, std::uint32_t magic, std:
     }
     if (fd >= 0) {
         struct stat info {};
-        std::uint32_t head[3] = {};
+        std::uint32_t head[32] = {};
         const bool stated = fstat(fd, &info) == 0;
-        const bool read = stated && S_ISREG(info.st_mode) && pread(fd, head, sizeof head, 0) == sizeof head;
+        const ssize_t got = stated && S_ISREG(info.st_mode) ? pread(fd, head, sizeof head, 0) : -1;
+        const bool read = got >= static_cast<ssize_t>(3 * sizeof head[0]);
+        // A host ended between making the object and writing its header
+        // leaves it empty or all zero: that is ours too.
+        const bool unfinished = stated && (info.st_size == 0 || (got == sizeof head && static_cast<std::size_t>(info.st_size) == size_ &&
+                                                                 std::all_of(std::begin(head), std::end(head),
+                                                                             [](std::uint32_t w) { return w == 0; })));
         std::string what;
         if (!stated || !S_ISREG(info.st_mode)) what = "is not a shared-memory object";
         else if (info.st_uid != geteuid()) what = "belongs to user " + std::to_string(info.st_uid) + ", not to this host's";
-        else if (!read || head[0] != magic)
+        else if (!unfinished && (!read || head[0] != magic))
             what = "is not quorlix-host storages (" + std::to_string(static_cast<long long>(info.st_size)) +
                    " bytes without their header)";
         if (!what.empty()) {
@@ -135,7 +143,7 @@ bool ViewObject::openObject(const std::string& object, std::uint32_t magic, std:
             error = "shared memory " + object + " " + what + "; it is left alone: choose another --shm name";
             return false;
         }
-        if (head[1] == version && head[2] == size_ && static_cast<std::size_t>(info.st_size) == size_) {
+        if (!unfinished && head[1] == version && head[2] == size_ && static_cast<std::size_t>(info.st_size) == size_) {
             if (!setAccess(fd, object, group, error)) {
                 ::close(fd);
                 return false;
@@ -151,7 +159,8 @@ bool ViewObject::openObject(const std::string& object, std::uint32_t magic, std:
             reused_ = true;
             return true;
         }
-        // Storages of another layout, left by an earlier release of this host.
+        // Storages of another layout, left by an earlier release of this
+        // host, or never finished.
         ::close(fd);
         shm_unlink(object.c_str());
     }

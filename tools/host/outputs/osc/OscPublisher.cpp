@@ -18,13 +18,15 @@ std::uint32_t snapshot(const PublishedView& view, PublishedView::Kind kind, std:
         PublishedRecord r;
         r.entry = n;
         if (kind == PublishedView::Kind::controller) {
-            const quorlix_shm_controller e = view.controller(n);
+            quorlix_shm_controller e{};
+            if (!view.read(n, e)) continue;  // not whole: the next keyframe has it
             r.kind = ChangeEvent::Kind::controller;
             r.con = e.record;
             r.lost = e.head.lost != 0;
             std::memcpy(r.device, e.head.owner, sizeof r.device - 1);
         } else {
-            const quorlix_shm_tracker e = view.tracker(n);
+            quorlix_shm_tracker e{};
+            if (!view.read(n, e)) continue;
             r.kind = ChangeEvent::Kind::tracker;
             r.tra = e.record;
             r.lost = e.head.lost != 0;

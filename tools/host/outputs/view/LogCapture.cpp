@@ -36,7 +36,7 @@ bool LogCapture::start(int& screen) {
     return true;
 }
 
-void LogCapture::stop(std::chrono::steady_clock::time_point deadline) {
+bool LogCapture::stop(std::chrono::steady_clock::time_point deadline) {
     if (savedOut_ >= 0) {
         std::cout.flush();
         std::fflush(stdout);
@@ -44,6 +44,7 @@ void LogCapture::stop(std::chrono::steady_clock::time_point deadline) {
         dup2(savedOut_, STDOUT_FILENO);
         dup2(savedErr_, STDERR_FILENO);
     }
+    readUntilNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
     stopping_ = true;
     if (reader_.joinable()) reader_.join();
     {
@@ -54,12 +55,13 @@ void LogCapture::stop(std::chrono::steady_clock::time_point deadline) {
     if (!writer_.joinBefore(deadline)) {
         // Still blocked in a write: the descriptors stay, for it.
         pipe_[0] = pipe_[1] = savedOut_ = savedErr_ = -1;
-        return;
+        return false;
     }
     for (int* fd : {&pipe_[0], &pipe_[1], &savedOut_, &savedErr_}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
+    return true;
 }
 
 // The host's own lines always get a date and time in the file (the devices'
@@ -96,11 +98,12 @@ void LogCapture::collect() {
         pollfd p{pipe_[0], POLLIN, 0};
         int ready = poll(&p, 1, 50);
         if (ready < 0 && errno != EINTR) break;
-        if (ready <= 0) {
-            // Stop only once nothing is left in flight.
-            if (stopping_) break;
-            continue;
-        }
+        // Stop once nothing is left in flight, or at the stop's deadline
+        // when a child keeps writing.
+        if (stopping_ && (ready <= 0 || std::chrono::steady_clock::now().time_since_epoch() >=
+                                            std::chrono::nanoseconds(readUntilNs_.load())))
+            break;
+        if (ready <= 0) continue;
         ssize_t n = ::read(pipe_[0], buffer, sizeof buffer);
         if (n <= 0) break;
         if (logFile_ >= 0 || passOn_) pass(buffer, static_cast<std::size_t>(n));

@@ -46,8 +46,9 @@ public:
     void keepIn(int fd) { logFile_ = fd; }
     void passOn() { passOn_ = true; }
     // Puts both streams back; lines still in flight are written until
-    // `deadline`, then given up.
-    void stop(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() +
+    // `deadline`, then given up. False when a write could not be ended: the
+    // thread is left, and this object with it.
+    bool stop(std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() +
                                                                std::chrono::seconds(1));
     // Log lines dropped because their way out was too slow.
     std::uint64_t droppedLines() const { return droppedLines_.load(); }
@@ -70,6 +71,7 @@ private:
     int logFile_ = -1;
     bool passOn_ = false;
     std::atomic<bool> stopping_{false};
+    std::atomic<std::int64_t> readUntilNs_{0};  // after a stop, the reader ends by then at the latest
     std::thread reader_;
     std::mutex mutex_;
     std::deque<std::string> lines_;

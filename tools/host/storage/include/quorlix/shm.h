@@ -13,7 +13,7 @@
  *   if (shm == NULL) ...                               (why says what was wrong)
  *   struct quorlix_shm_controller entry;
  *   if (quorlix_shm_read_controller(shm, 1, &entry) == 0)
- *       ... entry.record, entry.owner, entry.lost ...  (a consistent copy)
+ *       ... entry.record, entry.head.owner, entry.head.lost ...  (a consistent copy)
  *   if (!quorlix_shm_host_alive(shm)) ...              (stopped or gone: attach again later)
  *   quorlix_shm_detach(shm);
  *
@@ -145,22 +145,25 @@ struct quorlix_shm {
 
 static inline uint32_t quorlix_shm_word(const uint32_t* word) { return __atomic_load_n(word, __ATOMIC_ACQUIRE); }
 
+/* 1 when `count` entries of `stride` bytes from `offset` lie after the
+   header and within `size` bytes. */
+static inline int quorlix_shm_fits(uint32_t offset, uint32_t stride, uint32_t least, uint32_t size) {
+    return offset >= offsetof(struct quorlix_shm, controllers) && offset % 4 == 0 && stride >= least &&
+           stride % 4 == 0 && (uint64_t)offset + (uint64_t)stride * QUORLIX_SHM_ENTRIES <= (uint64_t)size;
+}
+
 /* Non-zero when the first `mapped` bytes hold a host's storages of this layout. */
 static inline int quorlix_shm_valid(const struct quorlix_shm* shm, size_t mapped) {
-    uint32_t size, con_end, tra_end;
+    uint32_t size;
     if (shm == NULL || mapped < offsetof(struct quorlix_shm, controllers)) return 0;
     if (quorlix_shm_word(&shm->magic) != QUORLIX_SHM_MAGIC || quorlix_shm_word(&shm->version) != QUORLIX_SHM_VERSION)
         return 0;
     size = quorlix_shm_word(&shm->size);
-    if (size > mapped || shm->controller_stride < sizeof(struct quorlix_shm_controller) ||
-        shm->tracker_stride < sizeof(struct quorlix_shm_tracker) || size > QUORLIX_SHM_MAX_SIZE ||
-        shm->controller_offset % 4 != 0 || shm->tracker_offset % 4 != 0 || shm->controller_stride % 4 != 0 ||
-        shm->tracker_stride % 4 != 0)
-        return 0;
-    con_end = shm->controller_offset + shm->controller_stride * QUORLIX_SHM_ENTRIES;
-    tra_end = shm->tracker_offset + shm->tracker_stride * QUORLIX_SHM_ENTRIES;
-    return shm->controller_offset >= offsetof(struct quorlix_shm, controllers) && con_end <= size &&
-           shm->tracker_offset >= offsetof(struct quorlix_shm, controllers) && tra_end <= size;
+    return size <= mapped && size <= QUORLIX_SHM_MAX_SIZE &&
+           quorlix_shm_fits(shm->controller_offset, shm->controller_stride,
+                            (uint32_t)sizeof(struct quorlix_shm_controller), size) &&
+           quorlix_shm_fits(shm->tracker_offset, shm->tracker_stride, (uint32_t)sizeof(struct quorlix_shm_tracker),
+                            size);
 }
 
 static inline uint32_t quorlix_shm_now_ms(void) {
@@ -190,7 +193,8 @@ static inline uint32_t quorlix_shm_tracker_count(const struct quorlix_shm* shm) 
 }
 
 /* Copies `size` bytes of an entry whose words the host may be rewriting:
-   0 for a consistent copy, EAGAIN when the host kept writing it. */
+   0 for a consistent copy, EAGAIN when the host kept writing it. The loads
+   that acquire keep the second look at the counter after the copy. */
 static inline int quorlix_shm_read_entry(const void* entry, void* out, size_t size) {
     const uint32_t* words = (const uint32_t*)entry;
     unsigned char* to = (unsigned char*)out;
@@ -204,10 +208,9 @@ static inline int quorlix_shm_read_entry(const void* entry, void* out, size_t si
             continue;
         }
         for (i = 0; i < size / 4; ++i) {
-            uint32_t word = __atomic_load_n(&words[i], __ATOMIC_RELAXED);
+            uint32_t word = __atomic_load_n(&words[i], __ATOMIC_ACQUIRE);
             memcpy(to + 4 * i, &word, 4);
         }
-        __atomic_thread_fence(__ATOMIC_ACQUIRE);
         after = __atomic_load_n(&words[0], __ATOMIC_RELAXED);
         if (after == before) return 0;
     }
@@ -218,14 +221,18 @@ static inline int quorlix_shm_read_entry(const void* entry, void* out, size_t si
    EAGAIN when the host kept rewriting it. */
 static inline int quorlix_shm_read_controller(const struct quorlix_shm* shm, uint32_t n,
                                               struct quorlix_shm_controller* out) {
-    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return ERANGE;
-    return quorlix_shm_read_entry((const char*)shm + shm->controller_offset + (n - 1) * shm->controller_stride, out,
-                                  sizeof *out);
+    if (n < 1 || n > QUORLIX_SHM_ENTRIES ||
+        !quorlix_shm_fits(shm->controller_offset, shm->controller_stride, (uint32_t)sizeof *out, shm->size))
+        return ERANGE;
+    return quorlix_shm_read_entry((const char*)shm + shm->controller_offset + (size_t)(n - 1) * shm->controller_stride,
+                                  out, sizeof *out);
 }
 
 static inline int quorlix_shm_read_tracker(const struct quorlix_shm* shm, uint32_t n, struct quorlix_shm_tracker* out) {
-    if (n < 1 || n > QUORLIX_SHM_ENTRIES) return ERANGE;
-    return quorlix_shm_read_entry((const char*)shm + shm->tracker_offset + (n - 1) * shm->tracker_stride, out,
+    if (n < 1 || n > QUORLIX_SHM_ENTRIES ||
+        !quorlix_shm_fits(shm->tracker_offset, shm->tracker_stride, (uint32_t)sizeof *out, shm->size))
+        return ERANGE;
+    return quorlix_shm_read_entry((const char*)shm + shm->tracker_offset + (size_t)(n - 1) * shm->tracker_stride, out,
                                   sizeof *out);
 }
 
