@@ -167,8 +167,8 @@ void Outputs::stopLog(Deadline deadline) {
 
 void Outputs::sayLast(const std::string& line, Deadline deadline) {
     std::string text = line;
-    if (json_ && json_->dropped() > 0)
-        text += "quorlix-host: JSON: " + std::to_string(json_->dropped()) + " records dropped: the reader was too slow\n";
+    const std::uint64_t lost = json_ ? json_->dropped() + json_->unwritten() : 0;
+    if (lost > 0) text += "quorlix-host: JSON: " + std::to_string(lost) + " records dropped: the reader was too slow\n";
     writeWithin(view_ == HostOptions::View::json   ? STDERR_FILENO
                 : view_ == HostOptions::View::live ? STDOUT_FILENO
                                                    : dataFd_,

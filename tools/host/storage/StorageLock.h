@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include <pthread.h>
+#include <sched.h>
 
 namespace host {
 
@@ -18,15 +19,10 @@ public:
     static constexpr unsigned kTimeoutMs = 1000;
 
     explicit StorageLock(pthread_mutex_t& mutex, unsigned timeoutMs = kTimeoutMs) : mutex_(&mutex) {
-        timespec until{};
-        clock_gettime(CLOCK_MONOTONIC, &until);
-        until.tv_sec += static_cast<time_t>(timeoutMs / 1000);
-        until.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
-        if (until.tv_nsec >= 1000000000L) {
-            until.tv_sec += 1;
-            until.tv_nsec -= 1000000000L;
-        }
-        result_ = pthread_mutex_clocklock(mutex_, CLOCK_MONOTONIC, &until);
+        // Almost always free at once; otherwise another device is inside
+        // the plug-in for a moment: tried again until the bound.
+        result_ = pthread_mutex_trylock(mutex_);
+        if (result_ == EBUSY) result_ = wait(timeoutMs);
         if (result_ == EOWNERDEAD) result_ = pthread_mutex_consistent(mutex_);
     }
     ~StorageLock() {
@@ -38,6 +34,26 @@ public:
     int result() const { return result_; }
 
 private:
+    static long long nowNs() {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        return static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    }
+    int wait(unsigned timeoutMs) {
+        const long long until = nowNs() + static_cast<long long>(timeoutMs) * 1000000LL;
+        for (unsigned tries = 0;; ++tries) {
+            if (nowNs() >= until) return ETIMEDOUT;
+            if (tries < 100) {
+                sched_yield();
+            } else {
+                const timespec pause{0, 100000};  // 0.1 ms
+                nanosleep(&pause, nullptr);
+            }
+            const int result = pthread_mutex_trylock(mutex_);
+            if (result != EBUSY) return result;
+        }
+    }
+
     pthread_mutex_t* mutex_;
     int result_ = 0;
 };

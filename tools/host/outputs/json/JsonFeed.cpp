@@ -28,6 +28,7 @@ void JsonFeed::run() {
         }
         if (!text.empty() && failure_.load() == 0 && !writeAll(fd_, text, &givingUp()))
             failure_ = errno == EINTR ? EAGAIN : errno;  // EAGAIN: given up at the stop, not the reader's end
+        if (failure_.load() != 0) unwritten_ += batch.size();
         if (last && batch.empty()) return;
     }
 }

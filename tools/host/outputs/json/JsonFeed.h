@@ -20,12 +20,16 @@ public:
     // The errno of the first write that failed (EPIPE: the reader went
     // away), 0 while all is well. Nothing more is written after one.
     int failure() const { return failure_.load(); }
+    // Records taken from the queue but not written whole: the write failed
+    // or was given up at the stop.
+    std::uint64_t unwritten() const { return unwritten_.load(); }
 
 private:
     void run() override;
 
     int fd_;
     std::atomic<int> failure_{0};
+    std::atomic<std::uint64_t> unwritten_{0};
 };
 
 }  // namespace host

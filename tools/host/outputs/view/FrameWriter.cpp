@@ -40,8 +40,14 @@ void FrameWriter::run() {
             text = std::move(pending_.front().first);
             pending_.pop_front();
         }
-        if (failure_.load() == 0 && !writeAll(fd_, text, &thread_.givingUp()))
+        if (failure_.load() != 0) {
+            ++skipped_;  // given up at the stop, or nobody reads it any more
+            continue;
+        }
+        if (!writeAll(fd_, text, &thread_.givingUp())) {
             failure_ = errno == EINTR ? EAGAIN : errno;
+            ++skipped_;
+        }
     }
 }
 

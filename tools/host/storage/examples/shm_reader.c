@@ -1,11 +1,17 @@
 /* Reads the records of a quorlix-host started with --shm NAME.
- * Build: cc -std=c99 -I tools/host/storage/include shm_reader.c -o shm_reader
- *   (or as C++: c++ -x c++ -I tools/host/storage/include shm_reader.c -o shm_reader)
- * Run:   ./shm_reader NAME            the entries in use, once
- *        ./shm_reader NAME --follow   again at each change, across host restarts, until killed */
+ * Build, in the source tree:
+ *   cc -std=c99 -I tools/host/storage/include tools/host/storage/examples/shm_reader.c -o shm_reader
+ * or where the package installed quorlix/shm.h in /usr/include:
+ *   cc -std=c99 /usr/share/doc/quorlix/examples/shm_reader.c -o shm_reader
+ * (or as C++: c++ -x c++ with the same arguments).
+ * Run:   ./shm_reader NAME [--follow] [--owner UID]
+ *   the entries in use, once; with --follow again at each change, across host
+ *   restarts, until killed; --owner: the host's user id when it is not yours
+ *   (a service's: stat -c %u /dev/shm/NAME) */
 #include "quorlix/shm.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <time.h>
 #include <unistd.h>
@@ -52,16 +58,25 @@ static uint32_t fingerprint(const struct quorlix_shm* shm) {
 int main(int argc, char** argv) {
     char why[256];
     struct quorlix_shm* shm;
-    int follow = argc == 3 && strcmp(argv[2], "--follow") == 0;
-    int away = 0;
+    int follow = 0, away = 0, i;
+    uid_t owner = getuid();
     uint32_t seen;
     const struct timespec interval = {0, 50 * 1000000L};
-    if (argc != 2 && !follow) {
-        fprintf(stderr, "usage: %s NAME [--follow]\n", argv[0]);
+    for (i = 2; i < argc; ++i) {
+        if (strcmp(argv[i], "--follow") == 0) {
+            follow = 1;
+        } else if (strcmp(argv[i], "--owner") == 0 && i + 1 < argc) {
+            owner = (uid_t)strtoul(argv[++i], NULL, 10);
+        } else {
+            argc = 0;
+        }
+    }
+    if (argc < 2) {
+        fprintf(stderr, "usage: %s NAME [--follow] [--owner UID]\n", argv[0]);
         return 2;
     }
-    /* Only an object of this user's that no other user may write is trusted. */
-    shm = quorlix_shm_attach(argv[1], getuid(), why, sizeof why);
+    /* Only an object of the host's user that no other user may write is trusted. */
+    shm = quorlix_shm_attach(argv[1], owner, why, sizeof why);
     if (shm == NULL) {
         fprintf(stderr, "%s\n", why);
         return 1;
@@ -87,7 +102,7 @@ int main(int argc, char** argv) {
         if (!away) fprintf(stderr, "%s: the host is not running; waiting for it\n", argv[1]);
         away = 1;
         /* Stopped or killed: a host that starts again may bring a new object. */
-        again = quorlix_shm_attach(argv[1], getuid(), why, sizeof why);
+        again = quorlix_shm_attach(argv[1], owner, why, sizeof why);
         if (again != NULL && quorlix_shm_host_alive(again)) {
             quorlix_shm_detach(shm);
             shm = again;
