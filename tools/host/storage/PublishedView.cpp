@@ -14,19 +14,29 @@ static_assert(sizeof(quorlix_shm_controller) % 8 == 0 && sizeof(quorlix_shm_trac
 
 namespace {
 
-// One entry, written whole under its sequence counter: odd while the words
+// An entry is written under its sequence counter: odd while the words
 // change, so a reader that saw it odd or changed copies again. The words are
 // stored with release, so none shows before the odd counter does.
+std::uint32_t beginWrite(std::uint32_t* entry) {
+    const std::uint32_t seq = __atomic_load_n(&entry[0], __ATOMIC_RELAXED);
+    const std::uint32_t writing = (seq & 1u) != 0 ? seq + 2 : seq + 1;  // odd even after a writer that died
+    __atomic_store_n(&entry[0], writing, __ATOMIC_RELAXED);
+    return writing;
+}
+
+void endWrite(std::uint32_t* entry, std::uint32_t* mine, std::uint32_t writing) {
+    __atomic_store_n(&entry[0], writing + 1, __ATOMIC_RELEASE);
+    mine[0] = writing + 1;
+}
+
+// The whole entry as `mine` holds it.
 template <typename Entry>
 void publishEntry(Entry& shared, Entry& mine) {
     auto* to = reinterpret_cast<std::uint32_t*>(&shared);
-    const auto* from = reinterpret_cast<const std::uint32_t*>(&mine);
-    const std::uint32_t seq = __atomic_load_n(&to[0], __ATOMIC_RELAXED);
-    const std::uint32_t writing = (seq & 1u) != 0 ? seq + 2 : seq + 1;  // odd even after a writer that died
-    __atomic_store_n(&to[0], writing, __ATOMIC_RELAXED);
+    auto* from = reinterpret_cast<std::uint32_t*>(&mine);
+    const std::uint32_t writing = beginWrite(to);
     for (std::size_t i = 1; i < sizeof(Entry) / 4; ++i) __atomic_store_n(&to[i], from[i], __ATOMIC_RELEASE);
-    __atomic_store_n(&to[0], writing + 1, __ATOMIC_RELEASE);
-    mine.head.seq = writing + 1;
+    endWrite(to, from, writing);
 }
 
 void setOwnerText(quorlix_shm_entry_head& head, const std::string& owner) {
@@ -94,14 +104,28 @@ PublishedView::~PublishedView() { release(); }
 
 namespace {
 
-// A record, its lost mark and one more change, for entry n of either kind.
+// A record, its lost mark and one more change, for entry n of either kind,
+// in one pass: each word that differs from what the entry holds is stored
+// and noted, so the device's thread touches little between its record and
+// the readers seeing it.
 template <typename Entry, typename Record>
 void rewrite(Entry* shared, Entry* mine, std::uint32_t n, const Record& record, bool lost) {
     if (n < 1 || n > QUORLIX_SHM_ENTRIES) return;
-    mine[n - 1].record = record;
-    mine[n - 1].head.lost = lost ? 1 : 0;
-    ++mine[n - 1].head.changes;
-    publishEntry(shared[n - 1], mine[n - 1]);
+    auto* to = reinterpret_cast<std::uint32_t*>(&shared[n - 1]);
+    auto* held = reinterpret_cast<std::uint32_t*>(&mine[n - 1]);
+    const auto* from = reinterpret_cast<const std::uint32_t*>(&record);
+    constexpr std::size_t first = offsetof(Entry, record) / 4;
+    static_assert(offsetof(Entry, record) % 4 == 0 && sizeof(Record) % 4 == 0, "whole words");
+    const std::uint32_t writing = beginWrite(to);
+    auto put = [&](std::size_t i, std::uint32_t word) {
+        if (held[i] == word) return;
+        held[i] = word;
+        __atomic_store_n(&to[i], word, __ATOMIC_RELEASE);
+    };
+    for (std::size_t i = 0; i < sizeof(Record) / 4; ++i) put(first + i, from[i]);
+    put(offsetof(quorlix_shm_entry_head, changes) / 4, mine[n - 1].head.changes + 1);
+    put(offsetof(quorlix_shm_entry_head, lost) / 4, lost ? 1u : 0u);
+    endWrite(to, held, writing);
 }
 
 }  // namespace

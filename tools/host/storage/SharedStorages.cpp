@@ -148,8 +148,9 @@ int SharedStorages::takeController(std::uint32_t n, quorlix_con_data& out) {
     if (n < 1 || n > QUORLIX_SHM_ENTRIES) return ERANGE;
     StorageLock lock(con_.mutex);
     if (!lock.held()) return noteResult(lock.result(), "controllers");
+    // Readers first; the copy for the outputs after.
+    view_->writeController(n, conRecords_[n - 1], false);
     out = conRecords_[n - 1];
-    view_->writeController(n, out, false);
     return 0;
 }
 
@@ -171,8 +172,8 @@ int SharedStorages::takeTracker(std::uint32_t n, quorlix_tra_data& out) {
     if (n < 1 || n > QUORLIX_SHM_ENTRIES) return ERANGE;
     StorageLock lock(tra_.mutex);
     if (!lock.held()) return noteResult(lock.result(), "trackers");
+    view_->writeTracker(n, traRecords_[n - 1], false);
     out = traRecords_[n - 1];
-    view_->writeTracker(n, out, false);
     return 0;
 }
 

@@ -17,6 +17,12 @@ LogCapture::~LogCapture() { stop(); }
 
 bool LogCapture::start(int& screen) {
     if (pipe(pipe_) != 0) return false;
+    if (pipe2(wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        ::close(pipe_[0]);
+        ::close(pipe_[1]);
+        pipe_[0] = pipe_[1] = -1;
+        return false;
+    }
     fcntl(pipe_[0], F_SETFD, FD_CLOEXEC);
     fcntl(pipe_[1], F_SETFD, FD_CLOEXEC);
     std::cout.flush();
@@ -46,6 +52,9 @@ bool LogCapture::stop(std::chrono::steady_clock::time_point deadline) {
     }
     readUntilNs_ = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline.time_since_epoch()).count();
     stopping_ = true;
+    if (wake_[1] >= 0 && ::write(wake_[1], "", 1) < 0) {
+        // A full wake pipe wakes the reader as well.
+    }
     if (reader_.joinable()) reader_.join();
     {
         std::lock_guard<std::mutex> lock(backlogMutex_);
@@ -57,7 +66,7 @@ bool LogCapture::stop(std::chrono::steady_clock::time_point deadline) {
         pipe_[0] = pipe_[1] = savedOut_ = savedErr_ = -1;
         return false;
     }
-    for (int* fd : {&pipe_[0], &pipe_[1], &savedOut_, &savedErr_}) {
+    for (int* fd : {&pipe_[0], &pipe_[1], &savedOut_, &savedErr_, &wake_[0], &wake_[1]}) {
         if (*fd >= 0) ::close(*fd);
         *fd = -1;
     }
@@ -95,9 +104,11 @@ void LogCapture::toFile(const std::string& bytes, bool last) {
 void LogCapture::collect() {
     char buffer[4096];
     for (;;) {
-        pollfd p{pipe_[0], POLLIN, 0};
-        int ready = poll(&p, 1, 50);
+        // Asleep until there is log or a stop: a quiet host costs nothing here.
+        pollfd p[2] = {{pipe_[0], POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        int ready = poll(p, stopping_ ? 1 : 2, stopping_ ? 0 : -1);
         if (ready < 0 && errno != EINTR) break;
+        if (ready > 0 && (p[0].revents & POLLIN) == 0) ready = 0;  // the stop's wake alone
         // Stop once nothing is left in flight, or at the stop's deadline
         // when a child keeps writing.
         if (stopping_ && (ready <= 0 || std::chrono::steady_clock::now().time_since_epoch() >=

@@ -66,6 +66,7 @@ private:
 
     std::size_t keep_;
     int pipe_[2] = {-1, -1};
+    int wake_[2] = {-1, -1};  // written once at the stop, to wake the reader
     int savedOut_ = -1;
     int savedErr_ = -1;
     int logFile_ = -1;

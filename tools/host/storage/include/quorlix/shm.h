@@ -65,7 +65,7 @@ extern "C" {
 #define QUORLIX_SHM_ENTRIES 32
 #define QUORLIX_SHM_OWNER_SIZE 32
 /* A running host renews `heartbeat_ms` at least this often... */
-#define QUORLIX_SHM_HEARTBEAT_MS 100u
+#define QUORLIX_SHM_HEARTBEAT_MS 250u
 /* ...and is taken for gone when it has not for this long. */
 #define QUORLIX_SHM_ALIVE_WITHIN_MS 2000u
 /* The largest object a reader maps. */
