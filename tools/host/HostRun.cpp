@@ -44,7 +44,7 @@ int outputStatus(int failure) {
 // signals, the demo's simulator ending (SIGCHLD) and the end of --duration
 // wake it at once.
 int waitForStop(const HostOptions& options, const sigset_t& signals, ChildProgram& sim, Outputs& outputs,
-                const DeviceSet& devices) {
+                const DeviceSet& devices, PublishedView& view) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point started = Clock::now();
     const auto until = started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
@@ -57,6 +57,7 @@ int waitForStop(const HostOptions& options, const sigset_t& signals, ChildProgra
         }
         timespec timeout{static_cast<time_t>(wait.count() / 1000000000), static_cast<long>(wait.count() % 1000000000)};
         int signal = sigtimedwait(&signals, nullptr, &timeout);
+        view.renewHeartbeat();  // at least once a second: the loop's longest wait
         if (devices.startState() == DeviceSet::Start::failed) return 1;
         if (signal == SIGWINCH) outputs.resize();
         else if (signal > 0 && signal != SIGCHLD) return 0;
@@ -125,7 +126,7 @@ int runHost(const HostOptions& options) {
     DeviceSet devices(config, plugins, *storages, outputs.bus(), options.realtime >= 0 ? options.realtime : config.realtime);
     outputs.show(devices, *storages);
     devices.startInBackground(options.keepGoing);
-    int status = waitForStop(options, signals, sim, outputs, devices);
+    int status = waitForStop(options, signals, sim, outputs, devices, storages->view());
     const std::vector<std::string> stuck = devices.stopAll();
     if (!stuck.empty()) leaveStuck(stuck, outputs, sim, *storages);
     const bool started = devices.startState() == DeviceSet::Start::started;

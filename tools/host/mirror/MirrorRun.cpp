@@ -31,6 +31,7 @@ int runMirror(const MirrorOptions& options, const std::atomic<bool>& stop) {
     const auto started = std::chrono::steady_clock::now();
     while (!stop.load()) {
         mirror->poll(100);
+        storages->view().renewHeartbeat();
         if (options.duration > 0 &&
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() >= options.duration)
             break;

@@ -1,6 +1,5 @@
 #include "PublishedView.h"
 
-#include <chrono>
 #include <cstddef>
 #include <cstring>
 
@@ -55,7 +54,6 @@ std::unique_ptr<PublishedView> PublishedView::open(const std::string& object, co
     if (!view->object_) return nullptr;
     view->shm_ = static_cast<quorlix_shm*>(view->object_->memory());
     view->initialise();
-    view->heartbeat_ = std::thread([v = view.get()] { v->beat(); });
     return view;
 }
 
@@ -92,13 +90,7 @@ void PublishedView::initialise() {
     store(r.magic, QUORLIX_SHM_MAGIC);
 }
 
-void PublishedView::beat() {
-    std::unique_lock<std::mutex> lock(beatMutex_);
-    while (!stopped_) {
-        store(shm_->heartbeat_ms, quorlix_shm_now_ms());
-        beatWake_.wait_for(lock, std::chrono::milliseconds(QUORLIX_SHM_HEARTBEAT_MS));
-    }
-}
+void PublishedView::renewHeartbeat() { store(shm_->heartbeat_ms, quorlix_shm_now_ms()); }
 
 PublishedView::~PublishedView() { release(); }
 
@@ -195,15 +187,7 @@ void PublishedView::setStale(bool stale) { store(shm_->stale, stale ? 1 : 0); }
 
 bool PublishedView::stale() const { return quorlix_shm_word(&shm_->stale) != 0; }
 
-void PublishedView::markStopped() {
-    {
-        std::lock_guard<std::mutex> lock(beatMutex_);
-        stopped_ = true;
-    }
-    beatWake_.notify_all();
-    if (heartbeat_.joinable() && heartbeat_.get_id() != std::this_thread::get_id()) heartbeat_.join();
-    store(shm_->running, 0);
-}
+void PublishedView::markStopped() { store(shm_->running, 0); }
 
 void PublishedView::release() {
     if (shm_ == nullptr) return;

@@ -4,12 +4,9 @@
 #include "ViewObject.h"
 #include "quorlix/shm.h"
 
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 
 namespace host {
 
@@ -22,7 +19,7 @@ class PublishedView {
 public:
     enum class Kind { controller, tracker };
 
-    // See ViewObject::open. The heartbeat runs from here until markStopped().
+    // See ViewObject::open.
     static std::unique_ptr<PublishedView> open(const std::string& object, const std::string& group,
                                                std::string& error);
     ~PublishedView();
@@ -48,7 +45,10 @@ public:
 
     void setStale(bool stale);
     bool stale() const;
-    // Readers learn that the host has stopped; the heartbeat ends.
+    // Tells readers the host still runs: at least once a second (see
+    // QUORLIX_SHM_HEARTBEAT_MS), from a loop that wakes anyway.
+    void renewHeartbeat();
+    // Readers learn that the host has stopped.
     void markStopped();
     // Marks it stopped and gives up the name.
     void release();
@@ -59,17 +59,12 @@ public:
 private:
     PublishedView() = default;
     void initialise();
-    void beat();
 
     std::unique_ptr<ViewObject> object_;
     quorlix_shm* shm_ = nullptr;
     // What the host last wrote, so that a write is one copy of whole entries.
     quorlix_shm_controller controllers_[QUORLIX_SHM_ENTRIES] = {};
     quorlix_shm_tracker trackers_[QUORLIX_SHM_ENTRIES] = {};
-    std::mutex beatMutex_;
-    std::condition_variable beatWake_;
-    bool stopped_ = false;
-    std::thread heartbeat_;
 };
 
 }  // namespace host

@@ -38,7 +38,10 @@ MirrorThread::MirrorThread(const std::string& shmName, const std::string& listen
     mirrored_.reset(new host::MirrorStorages(*storages_));
     mirror_ = host::OscMirror::create(listen, from, *mirrored_, [](const std::string&) {}, error);
     if (mirror_) thread_ = std::thread([this] {
-            while (!stop_.load()) mirror_->poll(20);
+            while (!stop_.load()) {
+                mirror_->poll(20);
+                storages_->view().renewHeartbeat();
+            }
         });
 }
 

@@ -65,9 +65,9 @@ extern "C" {
 #define QUORLIX_SHM_ENTRIES 32
 #define QUORLIX_SHM_OWNER_SIZE 32
 /* A running host renews `heartbeat_ms` at least this often... */
-#define QUORLIX_SHM_HEARTBEAT_MS 250u
+#define QUORLIX_SHM_HEARTBEAT_MS 1000u
 /* ...and is taken for gone when it has not for this long. */
-#define QUORLIX_SHM_ALIVE_WITHIN_MS 2000u
+#define QUORLIX_SHM_ALIVE_WITHIN_MS 3000u
 /* The largest object a reader maps. */
 #define QUORLIX_SHM_MAX_SIZE (1u << 20)
 
