@@ -153,10 +153,15 @@ TEST(HostHardening, AStoppedReaderNeitherKeepsAHostFromStartingNorFromStopping) 
     // Woken, the readers catch up with what they missed.
     watch.signal(SIGCONT);
     reader.signal(SIGCONT);
+    // (Each stream is collected on its own: wait for both.)
     EXPECT_TRUE(watch.waitForErrorText("the host has stopped", limit(5s))) << watch.errorText();
-    EXPECT_NE(watch.outputText().find("controller 1 wand  buttons . . 3 4"), std::string::npos) << watch.outputText();
+    EXPECT_TRUE(watch.waitForLine(
+        [](const std::string& l) { return l.find("controller 1 wand  buttons . . 3 4") != std::string::npos; }, limit(5s)))
+        << watch.outputText();
     EXPECT_TRUE(reader.waitForErrorText("the host is not running", limit(5s))) << reader.errorText();
-    EXPECT_NE(reader.outputText().find("buttons 0 0 1 1 0"), std::string::npos) << reader.outputText();
+    EXPECT_TRUE(reader.waitForLine([](const std::string& l) { return l.find("buttons 0 0 1 1 0") != std::string::npos; },
+                                   limit(5s)))
+        << reader.outputText();
     watch.signal(SIGINT);
     reader.signal(SIGINT);
     watch.wait(limit(5s));
