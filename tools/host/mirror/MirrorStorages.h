@@ -1,35 +1,31 @@
 // mirror/: a render node's copy of a publishing host's storages, kept from its OSC.
 #pragma once
 
-#include "ChangeEvent.h"
+#include "MirrorTarget.h"
 #include "SharedStorages.h"
 
 #include <cstdint>
-#include <string>
 
 namespace host {
 
-// Writes records received from a publishing host into this node's view, as
-// that host does for its devices: each with the entry's owner, lost mark and
-// change counter, and the count of entries in use. One thread writes.
-class MirrorStorages {
+// Writes what a mirror follows into this node's view, as a host does for its
+// devices: each record with the entry's owner, lost mark and change counter,
+// and the count of entries in use. One thread writes.
+class MirrorStorages : public MirrorTarget {
 public:
     explicit MirrorStorages(SharedStorages& storages) : storages_(storages) {}
 
-    enum class Result { written, unchanged };
-    // `bytes` is a whole record of `kind`, entry 1..32; `lost` marks it as
-    // written for a device whose line is lost. A record the entry already
-    // holds (a keyframe repeating it) is not written again.
-    Result write(ChangeEvent::Kind kind, std::uint32_t entry, const std::string& device, const void* bytes,
-                 bool lost);
-    // Raises the counts to the sender's.
-    void raiseCounts(std::uint32_t controllers, std::uint32_t trackers);
-    // The header's stale word: 1 while the sender is silent.
-    void setStale(bool stale);
-    bool stale() const;
+    bool write(const MirrorMessage& record) override;
+    void setCounts(std::uint32_t controllers, std::uint32_t trackers) override;
+    void releaseAll(std::int64_t nowUs) override;
+    void setStale(bool stale) override;
+    bool stale() const override;
 
 private:
     SharedStorages& storages_;
+    // Bit n - 1: entry n written since it was last cleared.
+    std::uint32_t controllersUsed_ = 0;
+    std::uint32_t trackersUsed_ = 0;
 };
 
 }  // namespace host

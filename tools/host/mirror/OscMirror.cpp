@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <netdb.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -19,10 +20,15 @@ namespace host {
 
 namespace {
 
-// liblo's error handler has no user data: the mirror that is receiving, or
-// the text of a failure while a server is made, on this thread.
-thread_local OscMirror* receiving = nullptr;
+// liblo's error handler has no user data: the text of a failure while a
+// server is made, on this thread.
 thread_local std::string* creationError = nullptr;
+
+// The largest datagram UDP carries.
+constexpr std::size_t kLargestDatagram = 65536;
+// Datagrams read before the silence and the notes are looked at again: a
+// flood must not keep them waiting.
+constexpr int kDatagramsPerTurn = 4096;
 
 // "::ffff:10.0.0.1" (an IPv4 sender on an IPv6 socket) is "10.0.0.1".
 std::string plainAddress(const char* text) {
@@ -49,14 +55,6 @@ bool resolve(const std::string& host, std::set<std::string>& addresses, std::str
     freeaddrinfo(found);
     if (addresses.empty()) error = "--from " + host + ": no address";
     return !addresses.empty();
-}
-
-// liblo's arguments lie at 4-byte boundaries, less than its union promises:
-// read them as bytes.
-std::int32_t intArg(lo_arg* arg) {
-    std::int32_t value;
-    std::memcpy(&value, arg, sizeof value);
-    return value;
 }
 
 // liblo says "cannot find free port" whatever kept it from a port; the
@@ -141,10 +139,14 @@ bool allDigits(const std::string& text) {
 
 }  // namespace
 
-OscMirror::OscMirror(MirrorStorages& storages, Note note) : storages_(storages), note_(std::move(note)) {}
+OscMirror::OscMirror(MirrorTarget& storages, Note note)
+    : storages_(storages),
+      note_(note ? std::move(note) : [](const std::string&) {}),
+      state_(storages_, counts_, [this](const std::string& text) { note_(text); }),
+      buffer_(kLargestDatagram) {}
 
 std::unique_ptr<OscMirror> OscMirror::create(const std::string& listen, const std::string& from,
-                                             MirrorStorages& storages, Note note, std::string& error) {
+                                             MirrorTarget& storages, Note note, std::string& error) {
     std::unique_ptr<OscMirror> mirror(new OscMirror(storages, std::move(note)));
     if (!from.empty()) {
         if (!resolve(from, mirror->from_, error)) return nullptr;
@@ -199,18 +201,9 @@ std::unique_ptr<OscMirror> OscMirror::create(const std::string& listen, const st
                 (!system.empty() ? system : (why.empty() ? "cannot listen there" : why) + example);
         return nullptr;
     }
-    // Bundles are written when they arrive, whatever their time tag says: the
-    // sender's clock may run ahead of this one.
-    lo_server_enable_queue(mirror->server_, 0, 1);
-    // Only the exact type tags are accepted; no conversion.
-    lo_server_enable_coercion(mirror->server_, 0);
-    OscMirror* self = mirror.get();
-    lo_server_add_method(mirror->server_, osc::kControllerRecord, osc::kRecordTypes, onRecord, self);
-    lo_server_add_method(mirror->server_, osc::kTrackerRecord, osc::kRecordTypes, onRecord, self);
-    lo_server_add_method(mirror->server_, osc::kKeyframe, osc::kKeyframeTypes, onKeyframe, self);
-    for (const char* decoded : {osc::kButtons, osc::kValuators, osc::kPose})
-        lo_server_add_method(mirror->server_, decoded, nullptr, onDecoded, self);
-    lo_server_add_method(mirror->server_, nullptr, nullptr, onOther, self);
+    // liblo made the socket, bound it and joined the group; the datagrams
+    // are read here, where each is used whole or refused whole.
+    mirror->socket_ = lo_server_get_socket_fd(mirror->server_);
     storages.setStale(true);  // nothing heard yet
     return mirror;
 }
@@ -228,118 +221,78 @@ std::string OscMirror::url() const {
 }
 
 void OscMirror::poll(int timeoutMs) {
-    receiving = this;
-    const std::uint64_t lostBefore = counts_.lost.load();
-    for (int wait = timeoutMs; lo_server_recv_noblock(server_, wait) > 0; wait = 0) {
+    pollfd ready{socket_, POLLIN, 0};
+    if (::poll(&ready, 1, timeoutMs) > 0) {
+        for (int n = 0; n < kDatagramsPerTurn; ++n) {
+            sockaddr_storage source{};
+            socklen_t sourceSize = sizeof source;
+            const ssize_t size = recvfrom(socket_, buffer_.data(), buffer_.size(), MSG_DONTWAIT | MSG_TRUNC,
+                                          reinterpret_cast<sockaddr*>(&source), &sourceSize);
+            if (size < 0) break;
+            char address[NI_MAXHOST] = "", port[NI_MAXSERV] = "";
+            getnameinfo(reinterpret_cast<sockaddr*>(&source), sourceSize, address, sizeof address, port, sizeof port,
+                        NI_NUMERICHOST | NI_NUMERICSERV);
+            // Cut short (MSG_TRUNC gives its whole size): refused as it is.
+            const std::size_t whole = static_cast<std::size_t>(size);
+            received(buffer_.data(), whole <= buffer_.size() ? whole : 0, plainAddress(address), port,
+                     std::chrono::steady_clock::now());
+        }
     }
-    receiving = nullptr;
-    const std::uint64_t lost = counts_.lost.load();
-    if (lost != lostBefore)
-        note_(std::to_string(lost - lostBefore) + " datagrams from " + sender_ + " lost (" + std::to_string(lost) +
-              " in all)");
-    // Refused datagrams are said at most every 10 s: a flood must not flood the log.
-    const std::uint64_t refused = counts_.bad.load() + counts_.foreign.load();
     const auto now = std::chrono::steady_clock::now();
-    if (refused != refusedNoted_ && (refusedNoted_ == 0 || now - refusedNotedAt_ >= std::chrono::seconds(10))) {
-        note_("datagrams dropped so far: " + std::to_string(counts_.bad.load()) + " bad" +
-              (from_.empty() ? "" : ", " + std::to_string(counts_.foreign.load()) + " from hosts other than " + fromName_));
-        refusedNoted_ = refused;
-        refusedNotedAt_ = now;
-    }
-    if (everHeard_ && !storages_.stale() &&
-        std::chrono::steady_clock::now() - lastHeard_ >= kSilenceBeforeStale) {
-        storages_.setStale(true);
-        note_("nothing from " + sender_ + " for " + std::to_string(kSilenceBeforeStale.count()) +
-              " s: the storages are marked stale until its next keyframe");
-    }
+    state_.tick(now);
+    noteTrouble(now);
 }
 
-bool OscMirror::accept(lo_message msg) {
-    if (from_.empty()) return true;
-    lo_address source = lo_message_get_source(msg);
-    if (source != nullptr && from_.count(plainAddress(lo_address_get_hostname(source))) > 0) return true;
-    ++counts_.foreign;
-    return false;
-}
-
-void OscMirror::heard(std::uint32_t sequence) {
-    counts_.lost += gaps_.see(sequence);
-    lastHeard_ = std::chrono::steady_clock::now();
-    everHeard_ = true;
-}
-
-int OscMirror::onRecord(const char* path, const char*, lo_arg** argv, int, lo_message msg, void* data) {
-    OscMirror& self = *static_cast<OscMirror*>(data);
-    if (!self.accept(msg)) return 0;
-    const bool controller = std::strcmp(path, osc::kControllerRecord) == 0;
-    const std::string device = reinterpret_cast<const char*>(argv[0]);
-    const std::int32_t entry = intArg(argv[1]);
-    const std::uint32_t sequence = static_cast<std::uint32_t>(intArg(argv[2]));
-    lo_blob blob = reinterpret_cast<lo_blob>(argv[3]);
-    const std::uint32_t size = lo_blob_datasize(blob);
-    const std::int32_t lost = intArg(argv[4]);
-    const std::uint32_t expected = controller ? sizeof(quorlix_con_data) : sizeof(quorlix_tra_data);
-    if (size != expected || entry < 1 || entry > QUORLIX_SHM_ENTRIES || device.empty() ||
-        device.size() >= QUORLIX_SHM_OWNER_SIZE || (lost != 0 && lost != 1)) {
-        ++self.counts_.bad;
-        return 0;
+void OscMirror::received(const void* data, std::size_t size, const std::string& address, const std::string& port,
+                         std::chrono::steady_clock::time_point now) {
+    const std::string source = address + ":" + port;
+    if (!from_.empty() && from_.count(address) == 0) {
+        ++counts_.foreign;
+        lastForeign_ = source;
+        return;
     }
-    self.sender_ = plainAddress(lo_address_get_hostname(lo_message_get_source(msg)));
-    self.heard(sequence);
-    ++self.counts_.records;
-    const auto kind = controller ? ChangeEvent::Kind::controller : ChangeEvent::Kind::tracker;
-    switch (self.storages_.write(kind, static_cast<std::uint32_t>(entry), device, lo_blob_dataptr(blob), lost != 0)) {
-        case MirrorStorages::Result::written: ++self.counts_.written; break;
-        case MirrorStorages::Result::unchanged: break;
-    }
-    return 0;
+    const std::string wrong = state_.receive(source, data, size, now);
+    if (!wrong.empty()) lastBad_ = source + ": " + wrong;
 }
 
-int OscMirror::onKeyframe(const char*, const char*, lo_arg** argv, int, lo_message msg, void* data) {
-    OscMirror& self = *static_cast<OscMirror*>(data);
-    if (!self.accept(msg)) return 0;
-    const std::uint32_t controllers = static_cast<std::uint32_t>(intArg(argv[1]));
-    const std::uint32_t trackers = static_cast<std::uint32_t>(intArg(argv[2]));
-    if (controllers > QUORLIX_SHM_ENTRIES || trackers > QUORLIX_SHM_ENTRIES) {
-        ++self.counts_.bad;
-        return 0;
-    }
-    self.sender_ = plainAddress(lo_address_get_hostname(lo_message_get_source(msg)));
-    self.heard(static_cast<std::uint32_t>(intArg(argv[0])));
-    ++self.counts_.keyframes;
-    self.storages_.raiseCounts(controllers, trackers);
-    if (self.storages_.stale()) {
-        self.storages_.setStale(false);
-        self.note_("keyframe from " + self.sender_ + ": the storages are current");
-    }
-    return 0;
-}
-
-int OscMirror::onDecoded(const char*, const char*, lo_arg**, int, lo_message, void*) {
-    return 0;  // the same values as the record, for other tools
-}
-
-int OscMirror::onOther(const char*, const char*, lo_arg**, int, lo_message msg, void* data) {
-    OscMirror& self = *static_cast<OscMirror*>(data);
-    if (self.accept(msg)) ++self.counts_.bad;
-    return 0;
+void OscMirror::noteTrouble(std::chrono::steady_clock::time_point now) {
+    // Said at once the first time, then at most every ten seconds: a flood,
+    // or a lossy network, must not flood the log.
+    const std::uint64_t lost = counts_.lost.load(), bad = counts_.bad.load(), foreign = counts_.foreign.load();
+    const bool first = lostNoted_ == 0 && badNoted_ == 0 && foreignNoted_ == 0;
+    if ((lost == lostNoted_ && bad == badNoted_ && foreign == foreignNoted_) ||
+        (!first && now - notedAt_ < kNotesEvery))
+        return;
+    if (lost != lostNoted_)
+        note_(std::to_string(lost - lostNoted_) + " datagrams from " + state_.followed() + " lost" +
+              (first ? "" : " in the last " + std::to_string(kNotesEvery.count()) + " s") + " (" +
+              std::to_string(lost) + " in all)");
+    if (bad != badNoted_ || foreign != foreignNoted_)
+        note_("datagrams dropped so far: " + std::to_string(bad) + " bad" +
+              (lastBad_.empty() ? "" : " (the last from " + lastBad_ + ")") +
+              (from_.empty() ? ""
+                             : ", " + std::to_string(foreign) + " from hosts other than " + fromName_ +
+                                   (lastForeign_.empty() ? "" : " (the last from " + lastForeign_ + ")")));
+    lostNoted_ = lost;
+    badNoted_ = bad;
+    foreignNoted_ = foreign;
+    notedAt_ = now;
 }
 
 void OscMirror::onError(int, const char* message, const char* where) {
-    if (creationError != nullptr) {
-        *creationError = std::string(message != nullptr ? message : "error") +
-                         (where != nullptr && *where != '\0' ? std::string(" (") + where + ")" : "");
-        return;
-    }
-    if (receiving != nullptr) ++receiving->counts_.bad;
+    if (creationError == nullptr) return;
+    *creationError = std::string(message != nullptr ? message : "error") +
+                     (where != nullptr && *where != '\0' ? std::string(" (") + where + ")" : "");
 }
 
 std::string OscMirror::status() const {
     std::string text = std::string(stale() ? "stale" : "current") + ", " + std::to_string(counts_.records.load()) +
                        " records (" + std::to_string(counts_.written.load()) + " written), " +
-                       std::to_string(counts_.keyframes.load()) + " keyframes, " + std::to_string(counts_.lost.load()) +
-                       " lost, " + std::to_string(counts_.bad.load()) + " bad";
-    if (!from_.empty()) text += ", " + std::to_string(counts_.foreign.load()) + " from others";
+                       std::to_string(counts_.keyframes.load()) + " keyframes (" +
+                       std::to_string(counts_.incomplete.load()) + " incomplete), " +
+                       std::to_string(counts_.lost.load()) + " lost, " + std::to_string(counts_.bad.load()) + " bad, " +
+                       std::to_string(counts_.others.load()) + " from senders not followed";
+    if (!from_.empty()) text += ", " + std::to_string(counts_.foreign.load()) + " from hosts other than " + fromName_;
     return text;
 }
 

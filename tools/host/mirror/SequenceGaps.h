@@ -7,9 +7,12 @@ namespace host {
 
 // Datagrams lost between one sender's sequence numbers (which wrap at 2^32).
 // A number at or behind the last one (a late or repeated datagram, or a
-// sender that started again) starts counting afresh; it is not a loss.
+// sender that started again) starts counting afresh, and so does a jump
+// further than a host sends in seconds: neither is a loss.
 class SequenceGaps {
 public:
+    static constexpr std::uint32_t kLargestLoss = 10000;
+
     // How many numbers were skipped before `sequence`.
     std::uint32_t see(std::uint32_t sequence);
     std::uint64_t lost() const { return lost_; }

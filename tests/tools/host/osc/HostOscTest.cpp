@@ -25,6 +25,7 @@ const std::string kTracker = "emulatetracker 1 [0,0,0,0,0,0] 1 2 0 0 0 0 6\n";
 const std::string kSim = QUORLIX_SIM_PATH;
 
 std::chrono::milliseconds limit(std::chrono::milliseconds native) { return underEmulator() ? native * 4 : native; }
+int limitMs(std::chrono::milliseconds native) { return static_cast<int>(limit(native).count()); }
 
 // `host` lines come before the device, `extra` are the device's options.
 std::string wandConfig(const std::string& port, const std::string& extra = "", const std::string& host = "") {
@@ -166,18 +167,24 @@ TEST(HostOsc, AMirrorServesWatchAndTheReaderAsTheMasterDoes) {
 
     // A record of the wrong size is dropped; the last good one stays.
     sendRecord(port, 183);
-    EXPECT_TRUE(mirror.waitForErrorText("datagrams dropped so far: 1 bad, 0 from hosts other than localhost", limit(2s)))
+    EXPECT_TRUE(mirror.waitForErrorText("datagrams dropped so far: 1 bad (the last from 127.0.0.1:", limit(2s)))
+        << mirror.errorText();
+    EXPECT_TRUE(mirror.waitForErrorText("a record of the wrong size), 0 from hosts other than localhost", limit(2s)))
         << mirror.errorText();
     EXPECT_EQ(once({kHost, "watch", "--shm", node, "--once", "--json"}), onMaster);
 
-    // The master goes away: after 3 s of silence the node's storages are
-    // stale, and the records stay; a master that is back makes them current.
+    // The master stops and says goodbye: the node releases at once what it
+    // published, as the master's own lost line would, and is stale; a
+    // master that is back makes it current.
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(limit(3s)), 0);
-    EXPECT_TRUE(mirror.waitForErrorText("the storages are marked stale", limit(5s))) << mirror.errorText();
+    EXPECT_TRUE(mirror.waitForErrorText("said goodbye (it stopped): its buttons are released", limit(5s)))
+        << mirror.errorText();
     const std::string stale = once({kHost, "watch", "--shm", node, "--once", "--json"});
     EXPECT_NE(stale.find("stale: the mirror hears nothing from its sender"), std::string::npos) << stale;
-    EXPECT_NE(stale.find(onMaster), std::string::npos) << stale;
+    EXPECT_NE(stale.find("\"buttons\":[0,0,0,0,0,0,0,0,0,0,0],\"valuators\":[0.000,0.000],\"line\":\"lost\""),
+              std::string::npos)
+        << stale;
     ChildProcess again({kHost, config, "--no-view"});
     EXPECT_TRUE(eventually(
         [&] {
@@ -190,8 +197,42 @@ TEST(HostOsc, AMirrorServesWatchAndTheReaderAsTheMasterDoes) {
     mirror.signal(SIGTERM);
     EXPECT_EQ(mirror.wait(limit(3s)), 0);
     EXPECT_TRUE(std::regex_search(mirror.errorText(), std::regex("mirror: current, [0-9]+ records \\([0-9]+ written\\), "
-                                                                 "[0-9]+ keyframes, 0 lost, 1 bad, 0 from others")))
+                                                                 "[0-9]+ keyframes \\([0-9]+ incomplete\\), 0 lost, 1 bad, "
+                                                                 "[0-9]+ from senders not followed, 0 from hosts other "
+                                                                 "than localhost")))
         << mirror.errorText();
+}
+
+TEST(HostOsc, AMirrorReleasesWhatAKilledMasterHeld) {
+    TempDir dir;
+    const int port = freeUdpPort();
+    const std::string node = "quorlix-osc-killed-" + std::to_string(getpid());
+    ChildProcess mirror({kHost, "mirror", "--listen", std::to_string(port), "--shm", node});
+    ASSERT_TRUE(mirror.waitForErrorText("listening on", limit(5s))) << mirror.errorText();
+    ChildProcess sim(simCommand(dir, "press 2 7"));
+    ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
+    const std::string config =
+        dir.file("wand.conf", wandConfig(dir.path() + "/wand", "", "osc " + udpUrl(port) + "\n"));
+    ChildProcess host({kHost, config, "--no-view"});
+    auto watched = [&] {
+        ChildProcess watch({kHost, "watch", "--shm", node, "--once", "--json"});
+        watch.wait(limit(5s));
+        return watch.outputText();
+    };
+    const std::string held = "\"buttons\":[0,1,0,0,0,0,1,0,0,0,0]";
+    ASSERT_TRUE(eventually([&] { return watched().find(held) != std::string::npos; }, limitMs(10000ms)))
+        << mirror.errorText();
+
+    // Killed, it says nothing: after its silence the node releases both.
+    host.signal(SIGKILL);
+    host.wait(limit(3s));
+    EXPECT_TRUE(mirror.waitForErrorText("for 3 s: its buttons are released", limit(10s))) << mirror.errorText();
+    const std::string released = watched();
+    EXPECT_NE(released.find("\"buttons\":[0,0,0,0,0,0,0,0,0,0,0],\"valuators\":[0.000,0.000],\"line\":\"lost\""),
+              std::string::npos)
+        << released;
+    mirror.signal(SIGTERM);
+    EXPECT_EQ(mirror.wait(limit(3s)), 0);
 }
 
 TEST(HostOsc, AMulticastGroupReachesEveryMirrorInIt) {

@@ -38,6 +38,20 @@ void sendMessage(int port, const char* address, lo_message message, const char* 
     lo_message_free(message);
 }
 
+// A record (sequence 7) and the end of a keyframe of it alone, as a master
+// of one controller sends them.
+void sendKeyframe(int port, lo_message record, const char* host = "127.0.0.1") {
+    lo_address to = lo_address_new(host, std::to_string(port).c_str());
+    lo_bundle bundle = lo_bundle_new(LO_TT_IMMEDIATE);
+    lo_bundle_add_message(bundle, "/quorlix/controller", record);
+    lo_message end = lo_message_new();
+    for (int v : {8, 1, 0, 0, 0}) lo_message_add_int32(end, v);
+    lo_bundle_add_message(bundle, "/quorlix/keyframe", end);
+    lo_send_bundle(to, bundle);
+    lo_bundle_free_recursive(bundle);
+    lo_address_free(to);
+}
+
 lo_message recordMessage(const char* device, int entry, std::size_t size, int lost = 0) {
     std::vector<unsigned char> bytes(size, 0x5A);
     lo_message m = lo_message_new();
@@ -116,9 +130,9 @@ TEST(OscMirror, WithFromOnlyThatHostIsHeard) {
         const int port = freeUdpPort();
         MirrorThread mirror(shmName("mirror"), std::to_string(port), c.from);
         ASSERT_TRUE(mirror.error.empty()) << mirror.error;
-        sendMessage(port, "/quorlix/controller", recordMessage("wand", 1, 184));
+        sendKeyframe(port, recordMessage("wand", 1, 184));
         EXPECT_TRUE(eventually(
-            [&] { return mirror.mirror().counts().records + mirror.mirror().counts().foreign > 0; }, 2000))
+            [&] { return mirror.mirror().counts().keyframes + mirror.mirror().counts().foreign > 0; }, 2000))
             << c.from;
         EXPECT_EQ(mirror.mirror().counts().records, c.heard ? 1u : 0u) << c.from;
         EXPECT_EQ(changes(mirror.region()), c.heard ? 1u : 0u) << c.from;
@@ -131,8 +145,8 @@ TEST(OscMirror, WithFromOnlyThatHostIsHeard) {
         MirrorThread mirror(shmName("mirror"), url);
         ASSERT_TRUE(mirror.error.empty()) << mirror.error;
         EXPECT_EQ(mirror.mirror().url(), url);
-        sendMessage(port, "/quorlix/controller", recordMessage("wand", 2, 184), "127.0.0.2");
-        sendMessage(port, "/quorlix/controller", recordMessage("wand", 1, 184));
+        sendKeyframe(port, recordMessage("wand", 2, 184), "127.0.0.2");
+        sendKeyframe(port, recordMessage("wand", 1, 184));
         // Sent in this order on one machine: entry 2 would be heard first.
         EXPECT_TRUE(eventually([&] { return changes(mirror.region(), 1) > 0; }, 10000));
         EXPECT_EQ(changes(mirror.region(), 2), 0u) << "what came to 127.0.0.2 was heard";
@@ -165,6 +179,9 @@ TEST(OscMirror, SequenceGapsCountLostDatagrams) {
         {{100, 101, 3, 4}, 0},               // the sender started again
         {{0xFFFFFFFEu, 0xFFFFFFFFu, 0, 1}, 0},  // wrapped
         {{0xFFFFFFFFu, 2}, 2},               // 0 and 1 lost across the wrap
+        {{5, 10006, 10007}, 10000},          // as many as a host sends in seconds
+        {{5, 10007, 10009}, 1},              // further: a restart, or another sender
+        {{0, 0x7FFFFFFFu, 0, 0x7FFFFFFFu}, 0},  // alternating halves apart
     };
     for (const auto& c : cases) {
         host::SequenceGaps gaps;

@@ -26,6 +26,11 @@ constexpr const char* kPoseTypes = "siffffff";
 constexpr const char* kKeyframe = "/quorlix/keyframe";
 constexpr const char* kKeyframeTypes = "iiiii";
 
+// A host that stops says so, so that its mirrors release at once instead of
+// after its silence: sequence.
+constexpr const char* kGoodbye = "/quorlix/goodbye";
+constexpr const char* kGoodbyeTypes = "i";
+
 // The prefix of every address above.
 constexpr const char* kPrefix = "/quorlix/";
 
