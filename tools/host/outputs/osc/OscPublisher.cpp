@@ -69,6 +69,7 @@ void OscPublisher::run() {
         if (queue().closed()) {
             queue().takeAll(batch, std::chrono::steady_clock::now());
             for (const PublishedRecord& r : batch) send(r);
+            sendGoodbye();
             return;
         }
         const auto now = std::chrono::steady_clock::now();
@@ -102,10 +103,19 @@ void OscPublisher::sendKeyframe() {
     keyframes_.fetch_add(1, std::memory_order_relaxed);
 }
 
+void OscPublisher::sendGoodbye() {
+    OscBundle bundle(LO_TT_IMMEDIATE);
+    fillGoodbye(bundle, sequence_++);
+    targets_.send(bundle.get());
+    bundles_.fetch_add(1, std::memory_order_relaxed);
+}
+
 std::string OscPublisher::status() const {
     std::string text = "OSC to " + targets_.names() + ": " + std::to_string(bundles()) + " bundles, " +
-                       std::to_string(sendFailures()) + " send failures, " + std::to_string(queueDrops()) +
+                       std::to_string(sendFailures()) + " not sent, " + std::to_string(queueDrops()) +
                        " dropped (queue full)";
+    const std::string losses = targets_.losses();
+    if (!losses.empty()) text += "; " + losses;
     const std::string failure = lastFailure();
     if (!failure.empty()) text += "; last failure " + failure;
     return text;

@@ -27,8 +27,9 @@ struct OscSettings {
     int ttl = 0;                        // multicast hops; 0: the system's (1)
 };
 
-// Publishes every change over OSC from a thread of its own, and once a second
-// a keyframe of every entry in use. The device threads only queue records.
+// Publishes every change over OSC from a thread of its own, once a second a
+// keyframe of every entry in use, and a goodbye when it stops. The device
+// threads only queue records; no receiver can hold this thread up.
 class OscPublisher : public QueuedOutput {
 public:
     static constexpr std::size_t kQueueCapacity = 1024;
@@ -53,6 +54,8 @@ private:
     void run() override;
     void send(const PublishedRecord& record);
     void sendKeyframe();
+    // Mirrors release what this host published at once, not after its silence.
+    void sendGoodbye();
 
     SharedStorages& storages_;
     OscTargets targets_;

@@ -86,4 +86,10 @@ void fillKeyframeEnd(OscBundle& bundle, const KeyframeEnd& end, std::uint32_t se
     bundle.add(osc::kKeyframe, m);
 }
 
+void fillGoodbye(OscBundle& bundle, std::uint32_t sequence) {
+    lo_message m = lo_message_new();
+    lo_message_add_int32(m, static_cast<std::int32_t>(sequence));
+    bundle.add(osc::kGoodbye, m);
+}
+
 }  // namespace host

@@ -46,5 +46,6 @@ struct KeyframeEnd {
     std::uint32_t trackersLost = 0;
 };
 void fillKeyframeEnd(OscBundle& bundle, const KeyframeEnd& end, std::uint32_t sequence);
+void fillGoodbye(OscBundle& bundle, std::uint32_t sequence);
 
 }  // namespace host
