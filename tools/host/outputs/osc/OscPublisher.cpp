@@ -40,7 +40,8 @@ std::uint32_t snapshot(const PublishedView& view, PublishedView::Kind kind, std:
 
 }  // namespace
 
-OscPublisher::OscPublisher(SharedStorages& storages) : QueuedOutput(kQueueCapacity), storages_(storages) {}
+OscPublisher::OscPublisher(SharedStorages& storages, OscResolve resolve)
+    : QueuedOutput(kQueueCapacity), storages_(storages), targets_(std::move(resolve)) {}
 
 std::unique_ptr<OscPublisher> OscPublisher::create(const OscSettings& settings, SharedStorages& storages,
                                                    std::string& error) {
@@ -48,7 +49,7 @@ std::unique_ptr<OscPublisher> OscPublisher::create(const OscSettings& settings, 
         error = "--osc-ttl " + std::to_string(settings.ttl) + ": a multicast TTL is 1 to 255";
         return nullptr;
     }
-    std::unique_ptr<OscPublisher> publisher(new OscPublisher(storages));
+    std::unique_ptr<OscPublisher> publisher(new OscPublisher(storages, settings.resolve));
     for (const OscSettings::Receiver& r : settings.receivers) {
         if (!publisher->targets_.add(r.url, settings.ttl, error)) {
             error = r.origin + " " + error;

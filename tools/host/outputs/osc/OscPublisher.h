@@ -25,6 +25,7 @@ struct OscSettings {
     };
     std::vector<Receiver> receivers;
     int ttl = 0;                        // multicast hops; 0: the system's (1)
+    OscResolve resolve;                 // looks up names; getaddrinfo when empty
 };
 
 // Publishes every change over OSC from a thread of its own, once a second a
@@ -50,7 +51,7 @@ public:
     std::string status() const;
 
 private:
-    explicit OscPublisher(SharedStorages& storages);
+    OscPublisher(SharedStorages& storages, OscResolve resolve);
     void run() override;
     void send(const PublishedRecord& record);
     void sendKeyframe();
