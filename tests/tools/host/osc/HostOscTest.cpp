@@ -171,13 +171,23 @@ TEST(HostOsc, AMirrorServesWatchAndTheReaderAsTheMasterDoes) {
     EXPECT_EQ(once({kHost, "watch", "--shm", node, "--once", "--json"}), onMaster);
 
     // The master goes away: after 3 s of silence the node's storages are
-    // stale, and the records stay; a master that is back makes them current.
+    // stale, and the records stay, marked so; a master that is back makes them current.
+    ChildProcess following({kHost, "watch", "--shm", node, "--json"});
+    ASSERT_TRUE(following.waitForLines(1, limit(5s))) << following.errorText();
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(limit(3s)), 0);
     EXPECT_TRUE(mirror.waitForErrorText("the storages are marked stale", limit(5s))) << mirror.errorText();
     const std::string stale = once({kHost, "watch", "--shm", node, "--once", "--json"});
     EXPECT_NE(stale.find("stale: the mirror hears nothing from its sender"), std::string::npos) << stale;
-    EXPECT_NE(stale.find(onMaster), std::string::npos) << stale;
+    ASSERT_NE(onMaster.find("\"stale\":false}"), std::string::npos) << onMaster;
+    EXPECT_NE(stale.find(std::regex_replace(onMaster, std::regex("\"stale\":false\\}"), "\"stale\":true}")),
+              std::string::npos)
+        << stale;
+    EXPECT_TRUE(following.waitForLine(
+        [](const std::string& l) { return l.find("\"kind\":\"tracker\"") != std::string::npos &&
+                                          l.find("\"stale\":true}") != std::string::npos; },
+        limit(5s)))
+        << "records that did not change are written again with the mark: " << following.outputText();
     ChildProcess again({kHost, config, "--no-view"});
     EXPECT_TRUE(eventually(
         [&] {

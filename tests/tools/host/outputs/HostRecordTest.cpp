@@ -95,6 +95,21 @@ TEST(HostRecordJson, TrackerPoseAndTexts) {
     EXPECT_EQ(host::fixedDecimal(0, 5), "0.00000");
 }
 
+TEST(HostRecordJson, LostAndStaleMarksEndTheObject) {
+    const quorlix_con_data con = controllerRecord({}, 0, 0);
+    quorlix_tra_data tra;
+    std::memset(&tra, 0, sizeof tra);
+    const std::pair<std::string, std::string> endings[] = {
+        {host::controllerJson("w", 1, con, true), "],\"line\":\"lost\"}"},
+        {host::controllerJson("w", 1, con, true, true), "],\"line\":\"lost\",\"stale\":true}"},
+        {host::controllerJson("w", 1, con, false, false), "0.000],\"stale\":false}"},
+        {host::trackerJson("w", 1, tra, true), "\"roll\":0.00000},\"stale\":true}"},
+        {host::trackerJson("w", 1, tra), "\"roll\":0.00000}}"},
+    };
+    for (const auto& e : endings)
+        EXPECT_EQ(e.first.substr(e.first.size() - std::min(e.first.size(), e.second.size())), e.second) << e.first;
+}
+
 // What a pipe holds now, read without waiting.
 std::string drain(int fd) {
     std::string text;

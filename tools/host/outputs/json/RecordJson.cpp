@@ -31,6 +31,11 @@ std::string head(const std::string& device, const char* kind, std::uint32_t entr
            ",\"number\":" + std::to_string(number) + ",\"time\":" + timeText(sec, usec);
 }
 
+std::string staleText(std::optional<bool> stale) {
+    if (!stale) return "";
+    return *stale ? ",\"stale\":true" : ",\"stale\":false";
+}
+
 }  // namespace
 
 std::string jsonString(const std::string& text) {
@@ -64,7 +69,7 @@ std::string jsonString(const std::string& text) {
 }
 
 std::string controllerJson(const std::string& device, std::uint32_t entry, const quorlix_con_data& record,
-                           bool lost) {
+                           bool lost, std::optional<bool> stale) {
     std::string json = head(device, "controller", entry, quorlix_net_u32(record.number), record.time_sec,
                             record.time_usec);
     std::uint32_t buttons = std::min<std::uint32_t>(quorlix_net_u32(record.button_count), 32);
@@ -74,10 +79,11 @@ std::string controllerJson(const std::string& device, std::uint32_t entry, const
     json += "],\"valuators\":[";
     for (std::uint32_t n = 1; n <= valuators; ++n)
         json += (n > 1 ? "," : "") + fixedDecimal(quorlix_net_i32(record.valuators[n - 1]), 3);
-    return json + (lost ? "],\"line\":\"lost\"}" : "]}");
+    return json + (lost ? "],\"line\":\"lost\"" : "]") + staleText(stale) + "}";
 }
 
-std::string trackerJson(const std::string& device, std::uint32_t entry, const quorlix_tra_data& record) {
+std::string trackerJson(const std::string& device, std::uint32_t entry, const quorlix_tra_data& record,
+                        std::optional<bool> stale) {
     std::string json = head(device, "tracker", entry, quorlix_net_u32(record.number), record.time_sec,
                             record.time_usec);
     const std::pair<const char*, std::int32_t> pose[] = {{"x", record.x},       {"y", record.y},
@@ -89,7 +95,7 @@ std::string trackerJson(const std::string& device, std::uint32_t entry, const qu
         json += std::string(first ? "" : ",") + "\"" + value.first + "\":" + fixedDecimal(quorlix_net_i32(value.second), 5);
         first = false;
     }
-    return json + "}}";
+    return json + "}" + staleText(stale) + "}";
 }
 
 }  // namespace host
