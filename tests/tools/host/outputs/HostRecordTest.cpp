@@ -6,6 +6,7 @@
 #include "RateMeter.h"
 #include "RecordJson.h"
 #include "ScreenView.h"
+#include "VisibleText.h"
 
 #include "storage/ByteOrder.h"
 #include "storage/ConData.h"
@@ -108,6 +109,26 @@ TEST(HostRecordJson, LostAndStaleMarksEndTheObject) {
     };
     for (const auto& e : endings)
         EXPECT_EQ(e.first.substr(e.first.size() - std::min(e.first.size(), e.second.size())), e.second) << e.first;
+}
+
+// Names from devices and storages as a terminal shows them and as JSON writes them.
+TEST(HostText, NamesAreShownAsThemselvesOrEscaped) {
+    struct Row {
+        const char* what;
+        std::string name, visible, json;
+    };
+    const Row rows[] = {
+        {"UTF-8", "caf\xc3\xa9 \xc3\xbf \xf0\x9f\x98\x80", "caf\xc3\xa9 \xc3\xbf \xf0\x9f\x98\x80",
+         "\"caf\xc3\xa9 \xc3\xbf \xf0\x9f\x98\x80\""},
+        {"quotes and a line end", "a \"b\"\n", "a \"b\"\\x0a", "\"a \\\"b\\\"\\u000a\""},
+        {"terminal control of eight bits", "\xc2\x9b" "2J", "\\xc2\\x9b2J", "\"\\u009b2J\""},
+        {"bytes that are not UTF-8", "\xff \xe2\x80", "\\xff \\xe2\\x80", "\"\\ufffd \\ufffd\\ufffd\""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(host::visibleText(r.name), r.visible);
+        EXPECT_EQ(host::jsonString(r.name), r.json);
+    }
 }
 
 // What a pipe holds now, read without waiting.

@@ -58,10 +58,13 @@ std::string jsonString(const std::string& text) {
         } else if (utf8SequenceAt(text, i) == 2) {
             escape(static_cast<unsigned char>(text[i + 1]));  // a terminal control of U+0080..U+009F
             i += 2;
+        } else if (utf8SequenceAt(text, i) == 1) {
+            escape(c);  // a control byte
+            ++i;
         } else {
-            // A control byte, or a byte that is not UTF-8: kept as the
-            // character of that number, so the line stays valid JSON.
-            escape(c);
+            // A byte that is not UTF-8 is no character: the replacement
+            // character, not the one of the byte's number (0xff is no U+00FF).
+            escape(0xfffd);
             ++i;
         }
     }
