@@ -123,6 +123,18 @@ TEST(HostText, NamesAreShownAsThemselvesOrEscaped) {
         {"quotes and a line end", "a \"b\"\n", "a \"b\"\\x0a", "\"a \\\"b\\\"\\u000a\""},
         {"terminal control of eight bits", "\xc2\x9b" "2J", "\\xc2\\x9b2J", "\"\\u009b2J\""},
         {"bytes that are not UTF-8", "\xff \xe2\x80", "\\xff \\xe2\\x80", "\"\\ufffd \\ufffd\\ufffd\""},
+        {"line and paragraph separators", "a\xe2\x80\xa8" "b\xe2\x80\xa9", "a\\xe2\\x80\\xa8b\\xe2\\x80\\xa9",
+         "\"a\\u2028b\\u2029\""},
+        {"byte order mark", "\xef\xbb\xbfwand", "\\xef\\xbb\\xbfwand", "\"\\ufeffwand\""},
+        {"zero-width characters", "w\xe2\x80\x8b" "a\xe2\x80\x8d" "nd", "w\\xe2\\x80\\x8ba\\xe2\\x80\\x8dnd",
+         "\"w\\u200ba\\u200dnd\""},
+        {"direction marks, embeddings, overrides, isolates",
+         "\xe2\x80\x8f\xe2\x80\xaa\xe2\x80\xae" "dnaw\xe2\x81\xa6\xe2\x81\xa9",
+         "\\xe2\\x80\\x8f\\xe2\\x80\\xaa\\xe2\\x80\\xaednaw\\xe2\\x81\\xa6\\xe2\\x81\\xa9",
+         "\"\\u200f\\u202a\\u202ednaw\\u2066\\u2069\""},
+        {"tag beyond the first plane", "w\xf3\xa0\x81\x81", "w\\xf3\\xa0\\x81\\x81", "\"w\\udb40\\udc41\""},
+        {"shown neighbours of those", "\xe2\x80\x8a\xe2\x80\xa7\xe2\x80\xb0\xe2\x81\xb0",
+         "\xe2\x80\x8a\xe2\x80\xa7\xe2\x80\xb0\xe2\x81\xb0", "\"\xe2\x80\x8a\xe2\x80\xa7\xe2\x80\xb0\xe2\x81\xb0\""},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);

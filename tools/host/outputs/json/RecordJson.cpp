@@ -40,14 +40,21 @@ std::string staleText(std::optional<bool> stale) {
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
-    auto escape = [&](unsigned code) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+    auto escape = [&](char32_t code) {
+        char escaped[16];
+        if (code > 0xffff) {
+            code -= 0x10000;
+            std::snprintf(escaped, sizeof escaped, "\\u%04x\\u%04x", static_cast<unsigned>(0xd800 + (code >> 10)),
+                          static_cast<unsigned>(0xdc00 + (code & 0x3ff)));
+        } else {
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(code));
+        }
         out += escaped;
     };
     for (std::size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        std::size_t length = printableAt(text, i);
+        std::size_t length = visibleAt(text, i);
+        std::size_t sequence = utf8SequenceAt(text, i);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
@@ -55,12 +62,11 @@ std::string jsonString(const std::string& text) {
         } else if (length > 0) {
             out.append(text, i, length);
             i += length;
-        } else if (utf8SequenceAt(text, i) == 2) {
-            escape(static_cast<unsigned char>(text[i + 1]));  // a terminal control of U+0080..U+009F
-            i += 2;
-        } else if (utf8SequenceAt(text, i) == 1) {
-            escape(c);  // a control byte
-            ++i;
+        } else if (sequence > 0) {
+            // A control or a character a terminal would not show: escaped,
+            // still the same character to a JSON reader.
+            escape(codePointAt(text, i, sequence));
+            i += sequence;
         } else {
             // A byte that is not UTF-8 is no character: the replacement
             // character, not the one of the byte's number (0xff is no U+00FF).
