@@ -1,5 +1,7 @@
 #include "WandLine.h"
 
+#include "PortLink.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -130,15 +132,8 @@ bool WandLine::openDeviceFd(std::string& error) {
 
 bool WandLine::updateLink(std::string& error) {
     if (link_.empty()) return true;
-    // Replace the link in one step: a host opening it never sees it missing
-    // or pointing at a half-made terminal.
-    std::string temporary = link_ + ".new";
-    ::unlink(temporary.c_str());
-    if (::symlink(path_.c_str(), temporary.c_str()) != 0 || ::rename(temporary.c_str(), link_.c_str()) != 0) {
-        error = systemText("linking " + link_ + " to " + path_);
-        ::unlink(temporary.c_str());
-        return false;
-    }
+    if (!placeLink(link_, path_, linked_, error)) return false;
+    linked_ = path_;
     return true;
 }
 
@@ -162,7 +157,9 @@ bool WandLine::write(const std::uint8_t* data, std::size_t size, const std::atom
 }
 
 void WandLine::unplug() {
-    if (pty_ && !link_.empty()) ::unlink(link_.c_str());
+    // Only the link as we left it: a file someone put there since stays.
+    if (pty_ && !linked_.empty()) removeOwnLink(link_, linked_);
+    linked_.clear();
     closeFd(slaveFd_);
     closeFd(fd_);
 }

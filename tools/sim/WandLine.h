@@ -19,7 +19,7 @@ public:
 
     // A new pseudo-terminal. With a link path, a symbolic link there always
     // points at the current terminal, so a host can keep one port name across
-    // unplug and plug.
+    // unplug and plug; only a link of that kind is ever replaced there.
     static std::unique_ptr<WandLine> openPty(const std::string& link, std::string& error);
     // A real serial device, raw 8N1 at the given rate.
     static std::unique_ptr<WandLine> openDevice(const std::string& path, int baud, std::string& error);
@@ -34,7 +34,7 @@ public:
     bool write(const std::uint8_t* data, std::size_t size, const std::atomic<bool>& stop, std::string& error);
 
     // Pseudo-terminal: closes both ends, so the host's reads fail as on a pulled
-    // adapter, and removes the link. Device: closes it.
+    // adapter, and removes the link if it still points there. Device: closes it.
     void unplug();
     // Opens a new pseudo-terminal (or the device again) and points the link at it.
     bool plug(std::string& error);
@@ -57,6 +57,7 @@ private:
     int baud_ = 9600;
     std::string path_;
     std::string link_;
+    std::string linked_;  // where we last pointed the link; empty while there is none of ours
 };
 
 // Puts an open terminal into raw 8N1 at `baud`, no echo, modem lines ignored.

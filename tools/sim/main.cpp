@@ -2,6 +2,7 @@
 #include "DemoScript.h"
 #include "InteractiveKeys.h"
 #include "LineSink.h"
+#include "PortLink.h"
 #include "ScriptParser.h"
 #include "ScriptRunner.h"
 #include "SimOptions.h"
@@ -230,6 +231,9 @@ int main(int argc, char** argv) {
                             ": a capture written by --capture, not raw bytes; replay it with --replay",
                         2);
     }
+    // A mistyped --link must not cost the file that is there.
+    if (options.port.empty() && !options.link.empty() && !sim::mayReplaceLink(options.link, "", error))
+        return fail(error, 2);
     std::FILE* capture = openOutput(options.capture, error);
     if (!options.capture.empty() && capture == nullptr) return fail(error, 2);
     std::FILE* stamps = openOutput(options.stamps, error);

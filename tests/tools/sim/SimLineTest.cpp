@@ -1,6 +1,8 @@
+#include "ChildProcess.h"
 #include "LineSink.h"
 #include "ScriptParser.h"
 #include "ScriptRunner.h"
+#include "TempDir.h"
 #include "WandLine.h"
 
 #include <gtest/gtest.h>
@@ -8,15 +10,22 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
 #include <regex>
+#include <sstream>
 #include <string>
 #include <thread>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -167,6 +176,134 @@ TEST(SimLine, DrainReturnsOnceTheHostHasReadEverything) {
     reader.join();
     EXPECT_GE(took, 90ms) << "drain must wait for the unread bytes";
     EXPECT_LT(took, 4000ms) << "drain must end once they are read";
+}
+
+const std::string kSim = QUORLIX_SIM_PATH;
+
+std::chrono::milliseconds limit(std::chrono::milliseconds native) { return underEmulator() ? native * 4 : native; }
+
+std::string linkTarget(const std::string& path) {
+    char target[256] = {};
+    ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+    return n > 0 ? std::string(target, static_cast<std::size_t>(n)) : std::string();
+}
+
+// Each name in `dir` with its kind and what it holds or points at.
+std::map<std::string, std::string> contents(const std::string& dir) {
+    std::map<std::string, std::string> found;
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return found;
+    while (dirent* e = readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string path = dir + "/" + name;
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0) continue;
+        std::string& seen = found[name];
+        if (S_ISLNK(info.st_mode)) {
+            seen = "link to " + linkTarget(path);
+        } else if (S_ISREG(info.st_mode)) {
+            std::ostringstream text;
+            text << std::ifstream(path).rdbuf();
+            seen = "file: " + text.str();
+        } else {
+            seen = S_ISDIR(info.st_mode) ? "directory" : S_ISFIFO(info.st_mode) ? "fifo" : "other";
+        }
+    }
+    closedir(d);
+    return found;
+}
+
+std::vector<std::string> simWithLink(const std::string& link, bool stay) {
+    std::vector<std::string> argv = {kSim, "--link", link, "--no-wait", "--linger", "0", "--quiet", "-e", "press 1"};
+    if (stay) argv.push_back("--stay");
+    return argv;
+}
+
+TEST(SimLink, RefusesToReplaceWhatItDidNotMake) {
+    struct Case {
+        const char* what;
+        std::function<void(const TempDir&, const std::string&)> make;
+        std::string there;  // as the refusal names it
+    };
+    const Case cases[] = {
+        {"regular file", [](const TempDir& d, const std::string&) { d.file("wand", "precious\n"); }, "a regular file"},
+        {"directory", [](const TempDir&, const std::string& p) { mkdir(p.c_str(), 0700); }, "a directory"},
+        {"link elsewhere",
+         [](const TempDir& d, const std::string& p) { ASSERT_EQ(symlink(d.file("hostname", "box\n").c_str(), p.c_str()), 0); },
+         "a symbolic link to {dir}/hostname"},
+        {"fifo", [](const TempDir&, const std::string& p) { ASSERT_EQ(mkfifo(p.c_str(), 0600), 0); }, "a named pipe"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string link = dir.path() + "/wand";
+        dir.file("wand.new", "someone else's\n");
+        c.make(dir, link);
+        const auto before = contents(dir.path());
+
+        ChildProcess refused(simWithLink(link, false));
+        EXPECT_EQ(refused.wait(limit(5000ms)), 2);
+        const std::string there = std::regex_replace(c.there, std::regex("\\{dir\\}"), dir.path());
+        EXPECT_EQ(refused.errorText(), "quorlix-sim: --link " + link + ": " + there +
+                                           " is there, not a link to a pseudo-terminal; refusing to replace it\n");
+        EXPECT_EQ(refused.outputText(), "") << "refused before the line exists";
+        EXPECT_EQ(contents(dir.path()), before) << "nothing there is touched, nothing is left";
+    }
+}
+
+TEST(SimLink, ReplacesAStaleLinkToATerminalAndRemovesItsOwnAtTheEnd) {
+    if (underEmulator()) GTEST_SKIP() << "the simulator is stopped by a signal, which qemu-i386 may turn into an abort";
+    TempDir dir;
+    const std::string link = dir.path() + "/wand";
+    ASSERT_EQ(symlink("/dev/pts/2147483647", link.c_str()), 0) << "a terminal of an earlier run, gone";
+    dir.file("wand.new", "someone else's\n");
+
+    ChildProcess sim(simWithLink(link, true));
+    ASSERT_TRUE(sim.waitForLines(2, limit(5000ms))) << sim.errorText();
+    EXPECT_EQ(sim.lines()[0], link);
+    EXPECT_TRUE(std::regex_match(linkTarget(link), std::regex("/dev/pts/[0-9]+"))) << linkTarget(link);
+    EXPECT_NE(linkTarget(link), "/dev/pts/2147483647");
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait(limit(5000ms)), 0) << sim.errorText();
+    EXPECT_EQ(contents(dir.path()), (std::map<std::string, std::string>{{"wand.new", "file: someone else's\n"}}));
+}
+
+TEST(SimLink, LeavesAFileThatTookTheLinksPlace) {
+    TempDir dir;
+    const std::string link = dir.path() + "/wand";
+    const auto replaceWithFile = [&] {
+        ASSERT_EQ(std::rename(dir.file("mine", "precious\n").c_str(), link.c_str()), 0);
+    };
+    // While the line is unplugged: plugging it in again refuses. The name
+    // the new link would first be made under is taken, and stays so.
+    {
+        const std::string taken = "wand.tmp-" + std::to_string(getpid()) + "-0";
+        dir.file(taken, "someone else's\n");
+        std::string error;
+        auto line = sim::WandLine::openPty(link, error);
+        ASSERT_TRUE(line) << error;
+        EXPECT_EQ(contents(dir.path()), (std::map<std::string, std::string>{{taken, "file: someone else's\n"},
+                                                                            {"wand", "link to " + line->path()}}));
+        line->unplug();
+        replaceWithFile();
+        EXPECT_FALSE(line->plug(error));
+        EXPECT_EQ(error, "--link " + link +
+                             ": a regular file is there, not a link to a pseudo-terminal; refusing to replace it");
+        EXPECT_EQ(contents(dir.path()), (std::map<std::string, std::string>{{taken, "file: someone else's\n"},
+                                                                            {"wand", "file: precious\n"}}));
+        ASSERT_EQ(unlink(link.c_str()), 0);
+        ASSERT_EQ(unlink((dir.path() + "/" + taken).c_str()), 0);
+    }
+    // While the simulator runs: its end leaves the file.
+    if (underEmulator()) GTEST_SKIP() << "the simulator is stopped by a signal, which qemu-i386 may turn into an abort";
+    ChildProcess sim(simWithLink(link, true));
+    ASSERT_TRUE(sim.waitForLines(2, limit(5000ms))) << sim.errorText();
+    ASSERT_FALSE(linkTarget(link).empty());
+    replaceWithFile();
+    sim.signal(SIGTERM);
+    EXPECT_EQ(sim.wait(limit(5000ms)), 0) << sim.errorText();
+    EXPECT_EQ(contents(dir.path()), (std::map<std::string, std::string>{{"wand", "file: precious\n"}}));
 }
 
 TEST(SimCapture, CapturedStreamReplaysAsTheSameBytes) {

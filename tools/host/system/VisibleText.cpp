@@ -1,6 +1,7 @@
 #include "VisibleText.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace host {
 
@@ -30,11 +31,47 @@ std::size_t printableAt(const std::string& text, std::size_t at) {
     return length;
 }
 
+char32_t codePointAt(const std::string& text, std::size_t at, std::size_t length) {
+    static const unsigned char leadBits[] = {0, 0x7f, 0x1f, 0x0f, 0x07};
+    char32_t code = static_cast<unsigned char>(text[at]) & leadBits[length];
+    for (std::size_t i = 1; i < length; ++i) code = (code << 6) | (static_cast<unsigned char>(text[at + i]) & 0x3f);
+    return code;
+}
+
+namespace {
+
+// Characters a terminal draws as nothing, or that break or reorder the line
+// around them: a name holding one could pass for another or scramble the line.
+bool isFormatCharacter(char32_t c) {
+    static const std::pair<char32_t, char32_t> ranges[] = {
+        {0x00ad, 0x00ad},    // soft hyphen
+        {0x061c, 0x061c},    // Arabic letter mark
+        {0x180e, 0x180e},    // Mongolian vowel separator
+        {0x200b, 0x200f},    // zero-width space, joiners, direction marks
+        {0x2028, 0x202e},    // line and paragraph separators, direction embeddings and overrides
+        {0x2060, 0x206f},    // word joiner, invisible operators, direction isolates
+        {0xfeff, 0xfeff},    // zero-width no-break space (byte order mark)
+        {0xfff9, 0xfffb},    // interlinear annotation
+        {0xe0001, 0xe007f},  // tags
+    };
+    for (const auto& r : ranges)
+        if (c >= r.first && c <= r.second) return true;
+    return false;
+}
+
+}  // namespace
+
+std::size_t visibleAt(const std::string& text, std::size_t at) {
+    std::size_t length = printableAt(text, at);
+    if (length > 1 && isFormatCharacter(codePointAt(text, at, length))) return 0;
+    return length;
+}
+
 std::string visibleText(const std::string& text) {
     std::string out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
-        std::size_t length = printableAt(text, i);
+        std::size_t length = visibleAt(text, i);
         if (length > 0) {
             out.append(text, i, length);
             i += length;

@@ -107,18 +107,21 @@ int runWatch(const WatchOptions& options, const std::atomic<bool>& stop) {
             status = 0;
         }
         look(*shm, seen);
+        // JSON carries the stale mark with each record: when it changes, they are all written again.
+        const bool restate = first || (options.json && seen.stale != last.stale);
         for (std::uint32_t n = 1; n <= seen.controllers; ++n) {
             const quorlix_shm_controller& e = seen.con[n - 1];
-            if (!first && e.head.changes == last.con[n - 1].head.changes) continue;
+            if (!restate && e.head.changes == last.con[n - 1].head.changes) continue;
             if (e.head.changes == 0 && !options.once) continue;
-            say(options.json ? controllerJson(ownerOf(e.head), n, e.record, e.head.lost != 0)
+            say(options.json ? controllerJson(ownerOf(e.head), n, e.record, e.head.lost != 0, seen.stale)
                              : plainController(ownerOf(e.head), n, e.record, e.head.lost != 0));
         }
         for (std::uint32_t n = 1; n <= seen.trackers; ++n) {
             const quorlix_shm_tracker& e = seen.tra[n - 1];
-            if (!first && e.head.changes == last.tra[n - 1].head.changes) continue;
+            if (!restate && e.head.changes == last.tra[n - 1].head.changes) continue;
             if (e.head.changes == 0 && !options.once) continue;
-            say(options.json ? trackerJson(ownerOf(e.head), n, e.record) : plainTracker(ownerOf(e.head), n, e.record));
+            say(options.json ? trackerJson(ownerOf(e.head), n, e.record, seen.stale)
+                             : plainTracker(ownerOf(e.head), n, e.record));
         }
         // Only a render node's mirror goes stale: said when it starts and ends.
         if (first ? seen.stale : seen.stale != last.stale) {

@@ -176,15 +176,23 @@ TEST(HostOsc, AMirrorServesWatchAndTheReaderAsTheMasterDoes) {
     // The master stops and says goodbye: the node releases at once what it
     // published, as the master's own lost line would, and is stale; a
     // master that is back makes it current.
+    ChildProcess following({kHost, "watch", "--shm", node, "--json"});
+    ASSERT_TRUE(following.waitForLines(1, limit(5s))) << following.errorText();
     host.signal(SIGTERM);
     EXPECT_EQ(host.wait(limit(3s)), 0);
     EXPECT_TRUE(mirror.waitForErrorText("said goodbye (it stopped): its buttons are released", limit(5s)))
         << mirror.errorText();
     const std::string stale = once({kHost, "watch", "--shm", node, "--once", "--json"});
     EXPECT_NE(stale.find("stale: the mirror hears nothing from its sender"), std::string::npos) << stale;
-    EXPECT_NE(stale.find("\"buttons\":[0,0,0,0,0,0,0,0,0,0,0],\"valuators\":[0.000,0.000],\"line\":\"lost\""),
+    EXPECT_NE(stale.find("\"buttons\":[0,0,0,0,0,0,0,0,0,0,0],\"valuators\":[0.000,0.000],\"line\":\"lost\","
+                         "\"stale\":true}"),
               std::string::npos)
         << stale;
+    EXPECT_TRUE(following.waitForLine(
+        [](const std::string& l) { return l.find("\"kind\":\"tracker\"") != std::string::npos &&
+                                          l.find("\"stale\":true}") != std::string::npos; },
+        limit(5s)))
+        << following.outputText();
     ChildProcess again({kHost, config, "--no-view"});
     EXPECT_TRUE(eventually(
         [&] {

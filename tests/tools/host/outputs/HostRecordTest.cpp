@@ -6,6 +6,7 @@
 #include "RateMeter.h"
 #include "RecordJson.h"
 #include "ScreenView.h"
+#include "VisibleText.h"
 
 #include "storage/ByteOrder.h"
 #include "storage/ConData.h"
@@ -93,6 +94,53 @@ TEST(HostRecordJson, TrackerPoseAndTexts) {
     EXPECT_EQ(host::fixedDecimal(std::numeric_limits<std::int32_t>::min(), 3), "-2147483.648");
     EXPECT_EQ(host::fixedDecimal(-5, 3), "-0.005");
     EXPECT_EQ(host::fixedDecimal(0, 5), "0.00000");
+}
+
+TEST(HostRecordJson, LostAndStaleMarksEndTheObject) {
+    const quorlix_con_data con = controllerRecord({}, 0, 0);
+    quorlix_tra_data tra;
+    std::memset(&tra, 0, sizeof tra);
+    const std::pair<std::string, std::string> endings[] = {
+        {host::controllerJson("w", 1, con, true), "],\"line\":\"lost\"}"},
+        {host::controllerJson("w", 1, con, true, true), "],\"line\":\"lost\",\"stale\":true}"},
+        {host::controllerJson("w", 1, con, false, false), "0.000],\"stale\":false}"},
+        {host::trackerJson("w", 1, tra, true), "\"roll\":0.00000},\"stale\":true}"},
+        {host::trackerJson("w", 1, tra), "\"roll\":0.00000}}"},
+    };
+    for (const auto& e : endings)
+        EXPECT_EQ(e.first.substr(e.first.size() - std::min(e.first.size(), e.second.size())), e.second) << e.first;
+}
+
+// Names from devices and storages as a terminal shows them and as JSON writes them.
+TEST(HostText, NamesAreShownAsThemselvesOrEscaped) {
+    struct Row {
+        const char* what;
+        std::string name, visible, json;
+    };
+    const Row rows[] = {
+        {"UTF-8", "caf\xc3\xa9 \xc3\xbf \xf0\x9f\x98\x80", "caf\xc3\xa9 \xc3\xbf \xf0\x9f\x98\x80",
+         "\"caf\xc3\xa9 \xc3\xbf \xf0\x9f\x98\x80\""},
+        {"quotes and a line end", "a \"b\"\n", "a \"b\"\\x0a", "\"a \\\"b\\\"\\u000a\""},
+        {"terminal control of eight bits", "\xc2\x9b" "2J", "\\xc2\\x9b2J", "\"\\u009b2J\""},
+        {"bytes that are not UTF-8", "\xff \xe2\x80", "\\xff \\xe2\\x80", "\"\\ufffd \\ufffd\\ufffd\""},
+        {"line and paragraph separators", "a\xe2\x80\xa8" "b\xe2\x80\xa9", "a\\xe2\\x80\\xa8b\\xe2\\x80\\xa9",
+         "\"a\\u2028b\\u2029\""},
+        {"byte order mark", "\xef\xbb\xbfwand", "\\xef\\xbb\\xbfwand", "\"\\ufeffwand\""},
+        {"zero-width characters", "w\xe2\x80\x8b" "a\xe2\x80\x8d" "nd", "w\\xe2\\x80\\x8ba\\xe2\\x80\\x8dnd",
+         "\"w\\u200ba\\u200dnd\""},
+        {"direction marks, embeddings, overrides, isolates",
+         "\xe2\x80\x8f\xe2\x80\xaa\xe2\x80\xae" "dnaw\xe2\x81\xa6\xe2\x81\xa9",
+         "\\xe2\\x80\\x8f\\xe2\\x80\\xaa\\xe2\\x80\\xaednaw\\xe2\\x81\\xa6\\xe2\\x81\\xa9",
+         "\"\\u200f\\u202a\\u202ednaw\\u2066\\u2069\""},
+        {"tag beyond the first plane", "w\xf3\xa0\x81\x81", "w\\xf3\\xa0\\x81\\x81", "\"w\\udb40\\udc41\""},
+        {"shown neighbours of those", "\xe2\x80\x8a\xe2\x80\xa7\xe2\x80\xb0\xe2\x81\xb0",
+         "\xe2\x80\x8a\xe2\x80\xa7\xe2\x80\xb0\xe2\x81\xb0", "\"\xe2\x80\x8a\xe2\x80\xa7\xe2\x80\xb0\xe2\x81\xb0\""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        EXPECT_EQ(host::visibleText(r.name), r.visible);
+        EXPECT_EQ(host::jsonString(r.name), r.json);
+    }
 }
 
 // What a pipe holds now, read without waiting.

@@ -31,18 +31,30 @@ std::string head(const std::string& device, const char* kind, std::uint32_t entr
            ",\"number\":" + std::to_string(number) + ",\"time\":" + timeText(sec, usec);
 }
 
+std::string staleText(std::optional<bool> stale) {
+    if (!stale) return "";
+    return *stale ? ",\"stale\":true" : ",\"stale\":false";
+}
+
 }  // namespace
 
 std::string jsonString(const std::string& text) {
     std::string out = "\"";
-    auto escape = [&](unsigned code) {
-        char escaped[8];
-        std::snprintf(escaped, sizeof escaped, "\\u%04x", code);
+    auto escape = [&](char32_t code) {
+        char escaped[16];
+        if (code > 0xffff) {
+            code -= 0x10000;
+            std::snprintf(escaped, sizeof escaped, "\\u%04x\\u%04x", static_cast<unsigned>(0xd800 + (code >> 10)),
+                          static_cast<unsigned>(0xdc00 + (code & 0x3ff)));
+        } else {
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(code));
+        }
         out += escaped;
     };
     for (std::size_t i = 0; i < text.size();) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        std::size_t length = printableAt(text, i);
+        std::size_t length = visibleAt(text, i);
+        std::size_t sequence = utf8SequenceAt(text, i);
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
@@ -50,13 +62,15 @@ std::string jsonString(const std::string& text) {
         } else if (length > 0) {
             out.append(text, i, length);
             i += length;
-        } else if (utf8SequenceAt(text, i) == 2) {
-            escape(static_cast<unsigned char>(text[i + 1]));  // a terminal control of U+0080..U+009F
-            i += 2;
+        } else if (sequence > 0) {
+            // A control or a character a terminal would not show: escaped,
+            // still the same character to a JSON reader.
+            escape(codePointAt(text, i, sequence));
+            i += sequence;
         } else {
-            // A control byte, or a byte that is not UTF-8: kept as the
-            // character of that number, so the line stays valid JSON.
-            escape(c);
+            // A byte that is not UTF-8 is no character: the replacement
+            // character, not the one of the byte's number (0xff is no U+00FF).
+            escape(0xfffd);
             ++i;
         }
     }
@@ -64,7 +78,7 @@ std::string jsonString(const std::string& text) {
 }
 
 std::string controllerJson(const std::string& device, std::uint32_t entry, const quorlix_con_data& record,
-                           bool lost) {
+                           bool lost, std::optional<bool> stale) {
     std::string json = head(device, "controller", entry, quorlix_net_u32(record.number), record.time_sec,
                             record.time_usec);
     std::uint32_t buttons = std::min<std::uint32_t>(quorlix_net_u32(record.button_count), 32);
@@ -74,10 +88,11 @@ std::string controllerJson(const std::string& device, std::uint32_t entry, const
     json += "],\"valuators\":[";
     for (std::uint32_t n = 1; n <= valuators; ++n)
         json += (n > 1 ? "," : "") + fixedDecimal(quorlix_net_i32(record.valuators[n - 1]), 3);
-    return json + (lost ? "],\"line\":\"lost\"}" : "]}");
+    return json + (lost ? "],\"line\":\"lost\"" : "]") + staleText(stale) + "}";
 }
 
-std::string trackerJson(const std::string& device, std::uint32_t entry, const quorlix_tra_data& record) {
+std::string trackerJson(const std::string& device, std::uint32_t entry, const quorlix_tra_data& record,
+                        std::optional<bool> stale) {
     std::string json = head(device, "tracker", entry, quorlix_net_u32(record.number), record.time_sec,
                             record.time_usec);
     const std::pair<const char*, std::int32_t> pose[] = {{"x", record.x},       {"y", record.y},
@@ -89,7 +104,7 @@ std::string trackerJson(const std::string& device, std::uint32_t entry, const qu
         json += std::string(first ? "" : ",") + "\"" + value.first + "\":" + fixedDecimal(quorlix_net_i32(value.second), 5);
         first = false;
     }
-    return json + "}}";
+    return json + "}" + staleText(stale) + "}";
 }
 
 }  // namespace host
