@@ -56,7 +56,7 @@ std::string MirrorState::receive(const std::string& name, const void* data, std:
                 ++counts_.others;
             }
         } else if (m.kind == MirrorMessage::Kind::keyframe) {
-            keyframe(name, sender, m);
+            keyframe(name, sender, m, now);
         } else if (following) {
             releaseAll(name + " said goodbye (it stopped)");
         } else {
@@ -66,7 +66,14 @@ std::string MirrorState::receive(const std::string& name, const void* data, std:
     return "";
 }
 
-void MirrorState::keyframe(const std::string& name, Sender& sender, const MirrorMessage& end) {
+bool MirrorState::mayTakeOver(Clock::time_point now) const {
+    if (followed_.empty() || released_) return true;
+    const auto found = senders_.find(followed_);
+    return found == senders_.end() || now - found->second.lastHeard >= kTakeOverAfter;
+}
+
+void MirrorState::keyframe(const std::string& name, Sender& sender, const MirrorMessage& end,
+                           Clock::time_point now) {
     // A keyframe's records are the sender's last before its end, entry by
     // entry, controllers first: a keyframe with one of them missing (lost,
     // or never sent by a forger) changes nothing.
@@ -78,14 +85,21 @@ void MirrorState::keyframe(const std::string& name, Sender& sender, const Mirror
         const std::uint32_t entry = controller ? i + 1 : i - end.controllers + 1;
         const auto kind = controller ? MirrorMessage::Kind::controller : MirrorMessage::Kind::tracker;
         const std::uint32_t lostMarks = controller ? end.controllersLost : end.trackersLost;
-        const auto found = std::find_if(sender.records.begin(), sender.records.end(),
+        // The latest with that number: a sender started again repeats numbers.
+        const auto found = std::find_if(sender.records.rbegin(), sender.records.rend(),
                                         [&](const MirrorMessage& r) { return r.sequence == sequence; });
-        if (found == sender.records.end() || found->kind != kind || found->entry != entry ||
+        if (found == sender.records.rend() || found->kind != kind || found->entry != entry ||
             found->lost != ((lostMarks & bit(entry)) != 0)) {
             ++counts_.incomplete;
             return;
         }
         records.push_back(&*found);
+    }
+    if (name != followed_ && !mayTakeOver(now)) {
+        // Two hosts publishing to one node must not make it flap between
+        // them: the one followed keeps it while it is heard.
+        ++counts_.others;
+        return;
     }
     ++counts_.keyframes;
     if (name != followed_) {

@@ -28,8 +28,8 @@ struct MirrorCounts {
     std::atomic<std::uint64_t> others{0};      // messages of senders not followed: not written
 };
 
-// The state of a mirror: it follows one sender, the last whose keyframe
-// came whole, and leaves this node's storages exactly as that sender's were
+// The state of a mirror: it follows one sender, the first whose keyframe
+// came whole (another takes over once that one is gone), and leaves this node's storages exactly as that sender's were
 // at its keyframe. Between keyframes the followed sender's records are
 // written as they come; other senders write nothing until a whole keyframe
 // of theirs takes over. A followed sender that falls silent, or says
@@ -39,6 +39,9 @@ public:
     using Clock = std::chrono::steady_clock;
     using Note = std::function<void(const std::string&)>;
     static constexpr std::chrono::seconds kSilenceBeforeRelease{3};
+    // Another sender's whole keyframe takes over once the followed sender
+    // has said goodbye, been released, or missed a keyframe (sent each second).
+    static constexpr std::chrono::milliseconds kTakeOverAfter{1500};
     // Senders whose sequence and latest records are kept (one is followed).
     static constexpr std::size_t kSendersKept = 8;
 
@@ -63,7 +66,8 @@ private:
         Clock::time_point lastHeard;
     };
     Sender& senderOf(const std::string& sender, Clock::time_point now);
-    void keyframe(const std::string& name, Sender& sender, const MirrorMessage& end);
+    void keyframe(const std::string& name, Sender& sender, const MirrorMessage& end, Clock::time_point now);
+    bool mayTakeOver(Clock::time_point now) const;
     void write(const MirrorMessage& record);
     void releaseAll(const std::string& why);
 

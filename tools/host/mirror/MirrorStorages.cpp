@@ -59,13 +59,17 @@ void MirrorStorages::releaseAll(std::int64_t nowUs) {
         usec = static_cast<std::int32_t>(htonl(static_cast<std::uint32_t>(nowUs % 1000000)));
     };
     for (std::uint32_t n = 1; n <= view.count(Kind::controller); ++n) {
+        controllersUsed_ |= 1u << (n - 1);
         quorlix_con_data record = view.controller(n).record;
         std::memset(record.buttons, 0, sizeof record.buttons);
         std::memset(record.valuators, 0, sizeof record.valuators);
         stamp(record.time_sec, record.time_usec);
         view.writeController(n, record, true);
     }
-    for (std::uint32_t n = 1; n <= view.count(Kind::tracker); ++n) view.writeTracker(n, view.tracker(n).record, true);
+    for (std::uint32_t n = 1; n <= view.count(Kind::tracker); ++n) {
+        trackersUsed_ |= 1u << (n - 1);
+        view.writeTracker(n, view.tracker(n).record, true);
+    }
 }
 
 void MirrorStorages::setStale(bool stale) { storages_.view().setStale(stale); }

@@ -43,7 +43,7 @@ TEST(ClusterNetwork, AHangingNameOrASlowLinkDelaysNoOtherReceiverNorTheStop) {
     // A name server that never answers: every lookup waits 5 s twice.
     const std::string resolv = dir.file("resolv.conf", "nameserver 192.0.2.53\noptions timeout:5 attempts:2\n");
     ChildProcess sim({kSim, "--link", dir.path() + "/wand", "--stay", "--quiet", "-e",
-                      "repeat 60 { press 2; wait 30ms; release 2; wait 30ms }; press 7"});
+                      "repeat 200 { press 2; wait 10ms; release 2; wait 10ms }; press 7"});
     ASSERT_TRUE(sim.waitForLines(1, limit(5s)));
     const std::string config = dir.file(
         "wand.conf", "showdate off\nshowtime off\nshowthreadid off\n"
@@ -91,8 +91,11 @@ TEST(ClusterNetwork, AHangingNameOrASlowLinkDelaysNoOtherReceiverNorTheStop) {
     EXPECT_EQ(host.wait(limit(2s)), 0) << host.errorText();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - before).count();
     RecordProperty("stop_seconds", std::to_string(seconds));
-    EXPECT_TRUE(std::regex_search(host.errorText(), std::regex("osc.udp://render-far.lab:7770/: 0 sent, [1-9]")))
-        << host.errorText();
+    // Its summary: each failing receiver lost its own datagrams, counted.
+    const std::string summary = host.outputText();
+    EXPECT_TRUE(std::regex_search(summary, std::regex("osc.udp://render-far.lab:7770/: 0 sent, [1-9]"))) << summary;
+    // More than the slow link's socket holds: the rest was its own loss.
+    EXPECT_TRUE(std::regex_search(summary, std::regex("osc.udp://10.77.0.2:7770/: [0-9]+ sent, [1-9]"))) << summary;
     mirror.signal(SIGTERM);
     EXPECT_EQ(mirror.wait(limit(3s)), 0);
     EXPECT_TRUE(std::regex_search(mirror.errorText(), std::regex(", 0 lost, 0 bad")) ) << mirror.errorText();

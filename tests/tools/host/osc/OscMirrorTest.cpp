@@ -111,7 +111,8 @@ TEST(OscMirror, BadDatagramsAreCountedAndNeverWritten) {
     to.sin_port = htons(static_cast<std::uint16_t>(port));
     to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     const char garbage[] = "#bundle\0\0\0\0\0\0\0\0\0\xff\xff\xff\xff";
-    sendto(fd, garbage, sizeof garbage, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    // 20 bytes (a multiple of 4) whose element claims more than is there.
+    sendto(fd, garbage, sizeof garbage - 1, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     close(fd);
     EXPECT_TRUE(eventually([&] { return mirror.mirror().counts().bad == expected + 1; }, 2000)) << "garbage";
 

@@ -124,7 +124,9 @@ TEST(OscPublish, AReceiverWhoseNameHangsDelaysNoOther) {
         event.con.number = static_cast<std::uint32_t>(n);
         publisher->changed(event);
         // Paced as a wand's line paces them, so that loopback drops none.
-        if (n % 50 == 49) ASSERT_TRUE(eventually([&] { return fast.received() >= static_cast<std::size_t>(n); }, 5000));
+        if (n % 50 == 49) {
+            ASSERT_TRUE(eventually([&] { return fast.received() >= static_cast<std::size_t>(n); }, 5000));
+        }
     }
     EXPECT_TRUE(eventually([&] { return fast.received() >= kChanges; }, 5000)) << fast.received();
     EXPECT_TRUE(eventually([&] { return publisher->sendFailures() >= kChanges; }, 5000))

@@ -103,7 +103,10 @@ bool OscTargets::add(const std::string& url, int ttl, std::string& error) {
 bool OscTargets::ready(Target& t) {
     if (t.fd >= 0) return true;
     std::unique_lock<std::mutex> lock(t.lookup->mutex, std::try_to_lock);
-    if (!lock.owns_lock()) return false;
+    if (!lock.owns_lock()) {
+        failed(t, "its name is still being looked up");
+        return false;
+    }
     if (!t.lookup->done) {
         if (t.lookup->error != 0) failed(t, std::string("no address: ") + gai_strerror(t.lookup->error));
         else failed(t, "its name is still being looked up");
