@@ -112,14 +112,8 @@ void OscPublisher::sendGoodbye() {
 }
 
 std::string OscPublisher::status() const {
-    std::string text = "OSC to " + targets_.names() + ": " + std::to_string(bundles()) + " bundles, " +
-                       std::to_string(sendFailures()) + " not sent, " + std::to_string(queueDrops()) +
-                       " dropped (queue full)";
-    const std::string losses = targets_.losses();
-    if (!losses.empty()) text += "; " + losses;
-    const std::string failure = lastFailure();
-    if (!failure.empty()) text += "; last failure " + failure;
-    return text;
+    return "OSC: " + std::to_string(bundles()) + " bundles, " + std::to_string(queueDrops()) +
+           " changes dropped (queue full); " + targets_.perTarget();
 }
 
 std::unique_ptr<OscPublisher> makeOscPublisher(const HostOptions& options, const HostConfig& config,

@@ -45,7 +45,6 @@ public:
     std::uint64_t keyframes() const { return keyframes_.load(std::memory_order_relaxed); }
     std::uint64_t sendFailures() const { return targets_.failures(); }
     std::uint64_t queueDrops() const { return dropped(); }
-    std::string lastFailure() const { return targets_.lastFailure(); }
     const OscTargets& targets() const { return targets_; }
     // One line for the view and the summary.
     std::string status() const;

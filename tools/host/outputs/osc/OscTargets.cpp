@@ -82,6 +82,20 @@ bool OscTargets::add(const std::string& url, int ttl, std::string& error) {
     target->url = url;
     target->ttl = ttl;
     target->lookup = std::make_shared<Lookup>();
+    // A numeric address is ready at once: its datagrams go from the first.
+    addrinfo numeric{};
+    numeric.ai_family = AF_UNSPEC;
+    numeric.ai_socktype = SOCK_DGRAM;
+    numeric.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(hostName.c_str(), port.c_str(), &numeric, &found) == 0) {
+        std::memcpy(&target->lookup->address.address, found->ai_addr, found->ai_addrlen);
+        target->lookup->address.size = found->ai_addrlen;
+        target->lookup->done = true;
+        freeaddrinfo(found);
+        targets_.push_back(std::move(target));
+        return true;
+    }
     std::thread([lookup = target->lookup, resolve = resolve_, hostName, port] {
         for (int wait = kLookupRetrySeconds;; wait = std::min(wait * 2, 60)) {
             OscLookup found;
@@ -102,11 +116,9 @@ bool OscTargets::add(const std::string& url, int ttl, std::string& error) {
 
 bool OscTargets::ready(Target& t) {
     if (t.fd >= 0) return true;
-    std::unique_lock<std::mutex> lock(t.lookup->mutex, std::try_to_lock);
-    if (!lock.owns_lock()) {
-        failed(t, "its name is still being looked up");
-        return false;
-    }
+    // The lookup thread holds the lock only to store what it found, never
+    // while it looks up.
+    std::unique_lock<std::mutex> lock(t.lookup->mutex);
     if (!t.lookup->done) {
         if (t.lookup->error != 0) failed(t, std::string("no address: ") + gai_strerror(t.lookup->error));
         else failed(t, "its name is still being looked up");
@@ -135,7 +147,7 @@ void OscTargets::failed(Target& t, const std::string& why) {
     t.lost.fetch_add(1, std::memory_order_relaxed);
     failures_.fetch_add(1, std::memory_order_relaxed);
     std::lock_guard<std::mutex> lock(failureMutex_);
-    lastFailure_ = t.url + ": " + why;
+    t.why = why;
 }
 
 std::size_t OscTargets::send(lo_bundle bundle) {
@@ -162,26 +174,27 @@ std::size_t OscTargets::send(lo_bundle bundle) {
     return notSent;
 }
 
-std::string OscTargets::lastFailure() const {
-    std::lock_guard<std::mutex> lock(failureMutex_);
-    return lastFailure_;
-}
-
 std::string OscTargets::names() const {
     std::string text;
     for (const auto& t : targets_) text += (text.empty() ? "" : ", ") + t->url;
     return text;
 }
 
-std::string OscTargets::losses() const {
+std::string OscTargets::describe(bool lossesOnly) const {
     std::string text;
+    std::lock_guard<std::mutex> lock(failureMutex_);
     for (const auto& t : targets_) {
         const std::uint64_t lost = t->lost.load(std::memory_order_relaxed);
-        if (lost == 0) continue;
+        if (lossesOnly && lost == 0) continue;
         text += (text.empty() ? "" : "; ") + t->url + ": " + std::to_string(t->sent.load(std::memory_order_relaxed)) +
-                " sent, " + std::to_string(lost) + " lost";
+                " sent";
+        if (lost > 0) text += ", " + std::to_string(lost) + " lost (" + t->why + ")";
     }
     return text;
 }
+
+std::string OscTargets::perTarget() const { return describe(false); }
+
+std::string OscTargets::losses() const { return describe(true); }
 
 }  // namespace host

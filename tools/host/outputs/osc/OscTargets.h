@@ -24,7 +24,7 @@ using OscResolve = std::function<int(const std::string& host, const std::string&
 
 // The receivers the host publishes to: UDP, unicast or multicast. Each is on
 // its own: its name is looked up once, on a thread of its own (and again in
-// the background while that fails); its datagrams leave from a socket of its
+// the background while that fails; a numeric address needs no lookup); its datagrams leave from a socket of its
 // own without waiting, so that a receiver behind a slow link, or one whose
 // name does not resolve, loses its own datagrams (counted) and never delays
 // another receiver or the host.
@@ -50,11 +50,12 @@ public:
     std::size_t size() const { return targets_.size(); }
     // Datagrams not sent, to all targets together.
     std::uint64_t failures() const { return failures_.load(std::memory_order_relaxed); }
-    // "osc.udp://render1:7770/: Network is unreachable", or "" when none failed.
-    std::string lastFailure() const;
     // The URLs as given, joined with ", ".
     std::string names() const;
-    // "URL: N sent, M lost" for each target that lost any, joined with "; ".
+    // "URL: N sent" for each target, with ", M lost (the last reason)" for
+    // one that lost any; joined with "; ".
+    std::string perTarget() const;
+    // "URL: N sent, M lost (reason)" for the targets that lost any, or "".
     std::string losses() const;
 
 private:
@@ -67,7 +68,9 @@ private:
         OscLookup address;
         std::atomic<std::uint64_t> sent{0};
         std::atomic<std::uint64_t> lost{0};
+        std::string why;  // of its last loss; under failureMutex_
     };
+    std::string describe(bool lossesOnly) const;
     bool ready(Target& t);
     void failed(Target& t, const std::string& why);
 
@@ -75,7 +78,6 @@ private:
     std::vector<std::unique_ptr<Target>> targets_;
     std::atomic<std::uint64_t> failures_{0};
     mutable std::mutex failureMutex_;
-    std::string lastFailure_;
 };
 
 }  // namespace host

@@ -8,12 +8,9 @@ std::vector<std::string> OscTrouble::lines(bool logged, std::chrono::steady_cloc
     if (publisher_ == nullptr) return {};
     const std::uint64_t failures = publisher_->sendFailures(), drops = publisher_->queueDrops();
     if (failures == 0 && drops == 0) return {};
-    std::string line = "OSC: " + std::to_string(failures) + " datagrams not sent, " + std::to_string(drops) +
-                       " changes dropped (queue full)";
+    std::string line = "OSC: " + std::to_string(drops) + " changes dropped (queue full)";
     const std::string losses = publisher_->targets().losses();
     if (!losses.empty()) line += "; " + losses;
-    const std::string last = publisher_->lastFailure();
-    if (!last.empty()) line += "; last: " + last;
     if (logged && failures + drops != reported_ && now - lastReport_ >= std::chrono::seconds(10)) {
         hostMessage(line);
         reported_ = failures + drops;
