@@ -39,6 +39,16 @@ bool typesAre(const char* types, const char* prefix, char each) {
     return true;
 }
 
+// A sender's text for the log: printable ASCII only, and not much of it.
+std::string shown(const char* text) {
+    std::string out = "\"";
+    for (const char* c = text; *c != '\0'; ++c) {
+        if (out.size() > 48) return out + "...\"";
+        out += (*c >= 0x20 && *c < 0x7f && *c != '"' && *c != '\\') ? *c : '?';
+    }
+    return out + "\"";
+}
+
 struct MessageFree {
     void operator()(void* m) const { lo_message_free(static_cast<lo_message>(m)); }
 };
@@ -71,7 +81,8 @@ std::string readKeyframe(lo_arg** argv, MirrorMessage& m) {
     m.trackers = static_cast<std::uint32_t>(intArg(argv[2]));
     m.controllersLost = static_cast<std::uint32_t>(intArg(argv[3]));
     m.trackersLost = static_cast<std::uint32_t>(intArg(argv[4]));
-    if (m.controllers > QUORLIX_SHM_ENTRIES || m.trackers > QUORLIX_SHM_ENTRIES) return "a keyframe counting too many";
+    if (m.controllers > QUORLIX_SHM_ENTRIES || m.trackers > QUORLIX_SHM_ENTRIES)
+        return "a keyframe counting more than 32 controllers or trackers";
     const auto beyond = [](std::uint32_t mask, std::uint32_t count) {
         return count < 32 && (mask >> count) != 0;
     };
@@ -110,7 +121,7 @@ std::string readMessage(unsigned char* data, std::size_t size, std::vector<Mirro
     } else if (std::strcmp(path, osc::kPose) == 0) {
         return std::strcmp(types, osc::kPoseTypes) == 0 ? "" : "a pose with the wrong type tags";
     } else {
-        return "an address that is not ours";
+        return "the OSC address " + shown(path) + " is not ours (patterns match nothing)";
     }
     if (!wrong.empty()) return wrong;
     out.push_back(read);

@@ -99,6 +99,11 @@ void MirrorState::keyframe(const std::string& name, Sender& sender, const Mirror
         // Two hosts publishing to one node must not make it flap between
         // them: the one followed keeps it while it is heard.
         ++counts_.others;
+        if (notedOtherAt_ == Clock::time_point{} || now - notedOtherAt_ >= kOthersNotedEvery) {
+            note_(name + " publishes too: not followed while " + followed_ +
+                  " is heard (a node follows one host; see --from)");
+            notedOtherAt_ = now;
+        }
         return;
     }
     ++counts_.keyframes;

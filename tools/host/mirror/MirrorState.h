@@ -42,6 +42,8 @@ public:
     // Another sender's whole keyframe takes over once the followed sender
     // has said goodbye, been released, or missed a keyframe (sent each second).
     static constexpr std::chrono::milliseconds kTakeOverAfter{1500};
+    // A host publishing beside the followed one is said at most this often.
+    static constexpr std::chrono::seconds kOthersNotedEvery{10};
     // Senders whose sequence and latest records are kept (one is followed).
     static constexpr std::size_t kSendersKept = 8;
 
@@ -77,6 +79,7 @@ private:
     std::map<std::string, Sender> senders_;
     std::string followed_;
     bool released_ = false;  // the followed sender's entries, since it went quiet
+    Clock::time_point notedOtherAt_{};
     std::vector<MirrorMessage> messages_;
 };
 

@@ -268,11 +268,12 @@ void OscMirror::noteTrouble(std::chrono::steady_clock::time_point now) {
               (first ? "" : " in the last " + std::to_string(kNotesEvery.count()) + " s") + " (" +
               std::to_string(lost) + " in all)");
     if (bad != badNoted_ || foreign != foreignNoted_)
-        note_("datagrams dropped so far: " + std::to_string(bad) + " bad" +
-              (lastBad_.empty() ? "" : " (the last from " + lastBad_ + ")") +
-              (from_.empty() ? ""
-                             : ", " + std::to_string(foreign) + " from hosts other than " + fromName_ +
-                                   (lastForeign_.empty() ? "" : " (the last from " + lastForeign_ + ")")));
+        note_("datagrams dropped so far: " +
+              (bad == 0 ? "" : std::to_string(bad) + " bad (the last from " + lastBad_ + ")") +
+              (bad == 0 || foreign == 0 ? "" : ", ") +
+              (foreign == 0 ? ""
+                            : std::to_string(foreign) + " from hosts other than " + fromName_ + " (the last from " +
+                                  lastForeign_ + ")"));
     lostNoted_ = lost;
     badNoted_ = bad;
     foreignNoted_ = foreign;

@@ -57,7 +57,7 @@ std::string plainController(const std::string& device, std::uint32_t n, const qu
     return lost ? text + "  line lost" : text;
 }
 
-std::string plainTracker(const std::string& device, std::uint32_t n, const quorlix_tra_data& tra) {
+std::string plainTracker(const std::string& device, std::uint32_t n, const quorlix_tra_data& tra, bool lost) {
     std::string text = "tracker " + std::to_string(n) + " " + visibleText(device) + " ";
     const std::pair<const char*, std::int32_t> values[] = {{"x", tra.x},       {"y", tra.y},       {"z", tra.z},
                                                            {"azim", tra.azim}, {"elev", tra.elev}, {"roll", tra.roll}};
@@ -65,7 +65,7 @@ std::string plainTracker(const std::string& device, std::uint32_t n, const quorl
         std::int32_t stored = quorlix_net_i32(v.second);
         text += std::string(" ") + v.first + " " + (stored >= 0 ? "+" : "") + fixedDecimal(stored, 5);
     }
-    return text;
+    return lost ? text + "  line lost" : text;
 }
 
 void say(const std::string& line) {
@@ -120,14 +120,14 @@ int runWatch(const WatchOptions& options, const std::atomic<bool>& stop) {
             const quorlix_shm_tracker& e = seen.tra[n - 1];
             if (!restate && e.head.changes == last.tra[n - 1].head.changes) continue;
             if (e.head.changes == 0 && !options.once) continue;
-            say(options.json ? trackerJson(ownerOf(e.head), n, e.record, seen.stale)
-                             : plainTracker(ownerOf(e.head), n, e.record));
+            say(options.json ? trackerJson(ownerOf(e.head), n, e.record, e.head.lost != 0, seen.stale)
+                             : plainTracker(ownerOf(e.head), n, e.record, e.head.lost != 0));
         }
         // Only a render node's mirror goes stale: said when it starts and ends.
         if (first ? seen.stale : seen.stale != last.stale) {
-            std::fputs(seen.stale ? "quorlix-host watch: stale: the mirror hears nothing from its sender; "
-                                    "these records may be old\n"
-                                  : "quorlix-host watch: the mirror is current again\n",
+            std::fputs(seen.stale ? "quorlix-host watch: stale: the mirror follows no host now (none yet, or it "
+                                    "stopped or fell silent); these records may be old\n"
+                                  : "quorlix-host watch: the mirror is current: it follows a host\n",
                        stderr);
         }
         last = seen;

@@ -169,7 +169,7 @@ TEST(HostOsc, AMirrorServesWatchAndTheReaderAsTheMasterDoes) {
     sendRecord(port, 183);
     EXPECT_TRUE(mirror.waitForErrorText("datagrams dropped so far: 1 bad (the last from 127.0.0.1:", limit(2s)))
         << mirror.errorText();
-    EXPECT_TRUE(mirror.waitForErrorText("a record of the wrong size), 0 from hosts other than localhost", limit(2s)))
+    EXPECT_TRUE(mirror.waitForErrorText("a record of the wrong size)\n", limit(2s)))
         << mirror.errorText();
     EXPECT_EQ(once({kHost, "watch", "--shm", node, "--once", "--json"}), onMaster);
 
@@ -183,7 +183,7 @@ TEST(HostOsc, AMirrorServesWatchAndTheReaderAsTheMasterDoes) {
     EXPECT_TRUE(mirror.waitForErrorText("said goodbye (it stopped): its buttons are released", limit(5s)))
         << mirror.errorText();
     const std::string stale = once({kHost, "watch", "--shm", node, "--once", "--json"});
-    EXPECT_NE(stale.find("stale: the mirror hears nothing from its sender"), std::string::npos) << stale;
+    EXPECT_NE(stale.find("stale: the mirror follows no host now"), std::string::npos) << stale;
     EXPECT_NE(stale.find("\"buttons\":[0,0,0,0,0,0,0,0,0,0,0],\"valuators\":[0.000,0.000],\"line\":\"lost\","
                          "\"stale\":true}"),
               std::string::npos)

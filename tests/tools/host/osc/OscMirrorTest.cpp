@@ -138,11 +138,13 @@ TEST(OscMirror, WithFromOnlyThatHostIsHeard) {
         EXPECT_EQ(mirror.mirror().counts().records, c.heard ? 1u : 0u) << c.from;
         EXPECT_EQ(changes(mirror.region()), c.heard ? 1u : 0u) << c.from;
     }
-    // A node on two networks listens on one of its addresses: what is sent
-    // to another of them (127.0.0.2 is this machine too) is not heard.
-    {
+    // A node on two networks listens on one of its addresses, by number or
+    // by name: what is sent to another of them (127.0.0.2 is this machine
+    // too) is not heard.
+    for (const char* address : {"127.0.0.1", "localhost"}) {
+        SCOPED_TRACE(address);
         const int port = freeUdpPort();
-        const std::string url = "osc.udp://127.0.0.1:" + std::to_string(port) + "/";
+        const std::string url = std::string("osc.udp://") + address + ":" + std::to_string(port) + "/";
         MirrorThread mirror(shmName("mirror"), url);
         ASSERT_TRUE(mirror.error.empty()) << mirror.error;
         EXPECT_EQ(mirror.mirror().url(), url);
@@ -154,7 +156,8 @@ TEST(OscMirror, WithFromOnlyThatHostIsHeard) {
         EXPECT_EQ(mirror.mirror().counts().records, 1u);
     }
     std::string error;
-    host::MirrorStorages none(*host::SharedStorages::create("", host::LoggerSettings{}, error));
+    const auto storages = host::SharedStorages::create("", host::LoggerSettings{}, error);
+    host::MirrorStorages none(*storages);
     EXPECT_FALSE(host::OscMirror::create("7770", "no-such-host.invalid", none, nullptr, error));
     EXPECT_NE(error.find("--from no-such-host.invalid: "), std::string::npos) << error;
     const std::pair<const char*, const char*> unusable[] = {

@@ -104,7 +104,8 @@ TEST(HostRecordJson, LostAndStaleMarksEndTheObject) {
         {host::controllerJson("w", 1, con, true), "],\"line\":\"lost\"}"},
         {host::controllerJson("w", 1, con, true, true), "],\"line\":\"lost\",\"stale\":true}"},
         {host::controllerJson("w", 1, con, false, false), "0.000],\"stale\":false}"},
-        {host::trackerJson("w", 1, tra, true), "\"roll\":0.00000},\"stale\":true}"},
+        {host::trackerJson("w", 1, tra, false, true), "\"roll\":0.00000},\"stale\":true}"},
+        {host::trackerJson("w", 1, tra, true, true), "\"roll\":0.00000},\"line\":\"lost\",\"stale\":true}"},
         {host::trackerJson("w", 1, tra), "\"roll\":0.00000}}"},
     };
     for (const auto& e : endings)

@@ -92,7 +92,7 @@ std::string controllerJson(const std::string& device, std::uint32_t entry, const
 }
 
 std::string trackerJson(const std::string& device, std::uint32_t entry, const quorlix_tra_data& record,
-                        std::optional<bool> stale) {
+                        bool lost, std::optional<bool> stale) {
     std::string json = head(device, "tracker", entry, quorlix_net_u32(record.number), record.time_sec,
                             record.time_usec);
     const std::pair<const char*, std::int32_t> pose[] = {{"x", record.x},       {"y", record.y},
@@ -104,7 +104,7 @@ std::string trackerJson(const std::string& device, std::uint32_t entry, const qu
         json += std::string(first ? "" : ",") + "\"" + value.first + "\":" + fixedDecimal(quorlix_net_i32(value.second), 5);
         first = false;
     }
-    return json + "}" + staleText(stale) + "}";
+    return json + (lost ? "},\"line\":\"lost\"" : "}") + staleText(stale) + "}";
 }
 
 }  // namespace host

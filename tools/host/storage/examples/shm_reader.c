@@ -36,9 +36,10 @@ static void print_entries(const struct quorlix_shm* shm) {
         struct quorlix_shm_tracker e;
         const struct quorlix_tra_data* t = &e.record;
         if (quorlix_shm_read_tracker(shm, n, &e) != 0) continue;
-        printf("tracker %u: x %.5f y %.5f z %.5f azim %.5f elev %.5f roll %.5f\n", (unsigned)n,
+        printf("tracker %u: x %.5f y %.5f z %.5f azim %.5f elev %.5f roll %.5f%s\n", (unsigned)n,
                quorlix_tra_value(t->x), quorlix_tra_value(t->y), quorlix_tra_value(t->z),
-               quorlix_tra_value(t->azim), quorlix_tra_value(t->elev), quorlix_tra_value(t->roll));
+               quorlix_tra_value(t->azim), quorlix_tra_value(t->elev), quorlix_tra_value(t->roll),
+               e.head.lost ? ", line lost" : "");
     }
     fflush(stdout);
 }
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
     }
     /* Only a render node's mirror sets it: its sender has gone quiet. */
     if (quorlix_shm_word(&shm->stale))
-        fprintf(stderr, "%s: the mirror hears nothing from its sender; these records may be old\n", argv[1]);
+        fprintf(stderr, "%s: the mirror follows no host now; these records may be old\n", argv[1]);
     print_entries(shm);
     seen = fingerprint(shm);
     while (follow) {
