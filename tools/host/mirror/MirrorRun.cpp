@@ -26,7 +26,7 @@ int runMirror(const MirrorOptions& options, const std::atomic<bool>& stop) {
         hostMessage("mirror: " + error);
         return 2;
     }
-    hostMessage("mirror: listening on " + mirror->url() + (options.from.empty() ? "" : " for " + options.from + " only") +
+    hostMessage("mirror: listening on " + mirror->where() + (options.from.empty() ? "" : " for " + options.from + " only") +
                 ", storages in " + storages->shmName() + " (stale until the first keyframe)");
     const auto started = std::chrono::steady_clock::now();
     while (!stop.load()) {

@@ -204,6 +204,12 @@ std::unique_ptr<OscMirror> OscMirror::create(const std::string& listen, const st
     // liblo made the socket, bound it and joined the group; the datagrams
     // are read here, where each is used whole or refused whole.
     mirror->socket_ = lo_server_get_socket_fd(mirror->server_);
+    char* group = allDigits(listen) || !unicast.empty() ? nullptr : lo_url_get_hostname(listen.c_str());
+    const std::string groupName = group != nullptr ? group : "";
+    std::free(group);
+    mirror->where_ = !unicast.empty()       ? mirror->boundUrl_
+                     : !groupName.empty() ? "the multicast group " + groupName + ", UDP port " + port
+                                          : "UDP port " + port + " on every network of this node";
     storages.setStale(true);  // nothing heard yet
     return mirror;
 }

@@ -44,6 +44,8 @@ public:
     const std::string& followed() const { return state_.followed(); }
     // Where it listens, as a liblo URL.
     std::string url() const;
+    // The same for people: "UDP port 7770 on every network of this node".
+    const std::string& where() const { return where_; }
     // One line for the view and the summary.
     std::string status() const;
 
@@ -62,6 +64,7 @@ private:
     lo_server server_ = nullptr;
     int socket_ = -1;
     std::string boundUrl_;  // where it listens when liblo cannot say (one address)
+    std::string where_;
     std::set<std::string> from_;  // numeric addresses; empty: any
     std::string fromName_;
     std::vector<unsigned char> buffer_;
