@@ -40,6 +40,15 @@ bool objectExists(const std::string& name) {
     return fd >= 0;
 }
 
+// True once a reader can map the object: a host creates it, then sizes and
+// fills it.
+bool attachable(const std::string& name) {
+    char why[256];
+    quorlix_shm* shm = quorlix_shm_attach(name.c_str(), getuid(), why, sizeof why);
+    quorlix_shm_detach(shm);
+    return shm != nullptr;
+}
+
 // A host with one wand on the simulator, its storages in shared memory NAME.
 struct RunningHost {
     RunningHost(const std::string& name, const std::string& script, std::vector<std::string> extra = {})
@@ -50,7 +59,7 @@ struct RunningHost {
         std::vector<std::string> argv = {kHost, config, "--shm", name};
         argv.insert(argv.end(), extra.begin(), extra.end());
         host.reset(new ChildProcess(argv));
-        eventually([&] { return objectExists(name); }, static_cast<int>(limit(10s).count()));
+        eventually([&] { return attachable(name); }, static_cast<int>(limit(10s).count()));
     }
     TempDir dir;
     ChildProcess sim;
@@ -204,7 +213,8 @@ TEST(HostHardening, AConsumerThatNeverReadsHoldsUpNeitherTheDevicesNorTheStop) {
         for (const std::string& flag : c.flags) command += " " + flag;
         command += std::string(" ") + c.stream + "'" + fifo + "'";
         ChildProcess host({"/bin/bash", "-c", command});
-        ASSERT_TRUE(eventually([&] { return objectExists(name); }, static_cast<int>(limit(10s).count())));
+        ASSERT_TRUE(eventually([&] { return attachable(name); }, static_cast<int>(limit(10s).count())))
+            << host.errorText();
         Mapping reader(name);
         ASSERT_NE(reader.shm, nullptr);
         ASSERT_TRUE(waitForPublished(*reader.shm)) << host.errorText();
