@@ -139,6 +139,8 @@ public:
     }
     ~Node() {
         if (shm_ != nullptr) quorlix_shm_detach(shm_);
+        // Stopped, not killed: a killed mirror leaves its object for readers.
+        process_.stop();
     }
     bool ready() const { return shm_ != nullptr; }
     const std::string& name() const { return name_; }
