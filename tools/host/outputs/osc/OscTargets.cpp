@@ -174,12 +174,6 @@ std::size_t OscTargets::send(lo_bundle bundle) {
     return notSent;
 }
 
-std::string OscTargets::names() const {
-    std::string text;
-    for (const auto& t : targets_) text += (text.empty() ? "" : ", ") + t->url;
-    return text;
-}
-
 std::string OscTargets::describe(bool lossesOnly) const {
     std::string text;
     std::lock_guard<std::mutex> lock(failureMutex_);

@@ -50,8 +50,6 @@ public:
     std::size_t size() const { return targets_.size(); }
     // Datagrams not sent, to all targets together.
     std::uint64_t failures() const { return failures_.load(std::memory_order_relaxed); }
-    // The URLs as given, joined with ", ".
-    std::string names() const;
     // "URL: N sent" for each target, with ", M lost (the last reason)" for
     // one that lost any; joined with "; ".
     std::string perTarget() const;
