@@ -8,7 +8,9 @@
 #include "Outputs.h"
 #include "PluginSet.h"
 #include "PortCheck.h"
+#include "ServiceManager.h"
 #include "SharedStorages.h"
+#include "ShmGroupCheck.h"
 #include "StopSignals.h"
 
 #include <algorithm>
@@ -44,12 +46,13 @@ int outputStatus(int failure) {
 // signals, the demo's simulator ending (SIGCHLD) and the end of --duration
 // wake it at once.
 int waitForStop(const HostOptions& options, const sigset_t& signals, ChildProgram& sim, Outputs& outputs,
-                const DeviceSet& devices, PublishedView& view) {
+                const DeviceSet& devices, PublishedView& view, ServiceManager& service) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point started = Clock::now();
     const auto until = started + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(options.duration));
     for (;;) {
         auto wait = std::chrono::duration_cast<std::chrono::nanoseconds>(outputs.period());
+        if (service.pingEvery().count() > 0) wait = std::min(wait, std::chrono::duration_cast<std::chrono::nanoseconds>(service.pingEvery()));
         if (options.duration > 0) {
             const Clock::duration left = until - Clock::now();
             if (left <= Clock::duration::zero()) return 0;
@@ -58,12 +61,16 @@ int waitForStop(const HostOptions& options, const sigset_t& signals, ChildProgra
         timespec timeout{static_cast<time_t>(wait.count() / 1000000000), static_cast<long>(wait.count() % 1000000000)};
         int signal = sigtimedwait(&signals, nullptr, &timeout);
         view.renewHeartbeat();  // at least once a second: the loop's longest wait
+        service.alive();
+        if (devices.startState() == DeviceSet::Start::started) service.status(devices.statusLine());
         if (devices.startState() == DeviceSet::Start::failed) return 1;
+        if (devices.startState() == DeviceSet::Start::faulty) return 2;
         if (signal == SIGWINCH) outputs.resize();
         else if (signal > 0 && signal != SIGCHLD) return 0;
         if (options.duration > 0 && Clock::now() >= until) return 0;
         if (options.config.empty() && options.port.empty() && sim.finished()) return 0;
         if (devices.startState() == DeviceSet::Start::failed) return 1;
+        if (devices.startState() == DeviceSet::Start::faulty) return 2;
         if (int failure = outputs.failure()) return outputStatus(failure);
         outputs.refresh(Clock::now());
     }
@@ -102,9 +109,19 @@ int runHost(const HostOptions& options) {
     PluginSet plugins;
     if (!plugins.loadAll(config, options)) return 2;
 
-    // The storages the devices write.
-    std::unique_ptr<SharedStorages> storages = SharedStorages::create(
-        options.shm, config.logger, error, options.shmGroup.empty() ? config.shmGroup : options.shmGroup);
+    // The storages the devices write. A group that cannot have them is the
+    // configuration's fault, which no try again mends.
+    const std::string group = options.shmGroup.empty() ? config.shmGroup : options.shmGroup;
+    if (!options.shm.empty() && !group.empty()) {
+        const std::string problem = shmGroupProblem(group);
+        if (!problem.empty()) {
+            const std::string where = options.shmGroup.empty() ? config.fileName + ":" + std::to_string(config.shmGroupLine) + ": shm-group"
+                                                               : std::string("--shm-group");
+            std::fprintf(stderr, "quorlix-host: %s: %s\n", where.c_str(), problem.c_str());
+            return 2;
+        }
+    }
+    std::unique_ptr<SharedStorages> storages = SharedStorages::create(options.shm, config.logger, error, group);
     if (!storages) {
         std::fprintf(stderr, "quorlix-host: %s\n", error.c_str());
         return 1;
@@ -125,12 +142,15 @@ int runHost(const HostOptions& options) {
     // waits for a stop.
     DeviceSet devices(config, plugins, *storages, outputs.bus(), options.realtime >= 0 ? options.realtime : config.realtime);
     outputs.show(devices, *storages);
-    devices.startInBackground(options.keepGoing);
-    int status = waitForStop(options, signals, sim, outputs, devices, storages->view());
+    ServiceManager service;
+    devices.startInBackground(options.keepGoing, [&service, &devices] { service.ready(devices.statusLine()); });
+    int status = waitForStop(options, signals, sim, outputs, devices, storages->view(), service);
+    service.stopping();
     const std::vector<std::string> stuck = devices.stopAll();
     if (!stuck.empty()) leaveStuck(stuck, outputs, sim, *storages);
     const bool started = devices.startState() == DeviceSet::Start::started;
-    if (!started) status = 1;
+    const bool faulty = devices.startState() == DeviceSet::Start::faulty;
+    if (!started) status = faulty ? 2 : 1;
 
     // The stop: the devices, then what was queued for the outputs, before
     // the host says how it went.
@@ -150,7 +170,8 @@ int runHost(const HostOptions& options) {
     } else {
         // The view never showed what the device said: it goes where the log goes without one.
         outputs.replayLog(deadline);
-        hostMessage("a device could not be started; nothing runs (--keep-going runs the others)");
+        hostMessage(faulty ? "a device's configuration is faulty (see above); nothing runs"
+                           : "a device could not be started; nothing runs (--keep-going runs the others)");
     }
     return status;
 }

@@ -1,12 +1,16 @@
 // quorlix-host: the reference host for Quorlix device plug-ins.
 #include "HostOptions.h"
+#include "ConfigSource.h"
 #include "HostRun.h"
+#include "LineRelease.h"
 #include "MirrorRun.h"
 #include "Watch.h"
 
 #include <atomic>
 #include <csignal>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 #ifndef QUORLIX_VERSION
 #define QUORLIX_VERSION "unknown"
@@ -17,6 +21,19 @@ namespace {
 std::atomic<bool> gStop{false};
 
 extern "C" void onStop(int) { gStop.store(true); }
+
+int runRelease(const host::HostOptions& options) {
+    host::HostConfig config;
+    std::string error;
+    if (!host::loadConfig(options, config, error)) {
+        std::fprintf(stderr, "quorlix-host release: %s\n", error.c_str());
+        return 2;
+    }
+    std::vector<std::string> said;
+    const bool looked = host::releaseLines(config, said);
+    for (const std::string& line : said) std::fprintf(stderr, "quorlix-host release: %s\n", line.c_str());
+    return looked ? 0 : 1;
+}
 
 }  // namespace
 
@@ -44,5 +61,6 @@ int main(int argc, char** argv) {
         std::signal(SIGPIPE, SIG_IGN);
         return host::runMirror(options.mirror, gStop);
     }
+    if (options.mode == host::HostOptions::Mode::release) return runRelease(options);
     return host::runHost(options);
 }

@@ -160,6 +160,7 @@ private:
         if (keyword == "shm-group") {
             if (w.size() != 2) return fail("shm-group needs one group name" + (w.size() > 2 ? ", not \"" + joined(w) + "\"" : ""));
             config_.shmGroup = w[1];
+            config_.shmGroupLine = number_;
             return true;
         }
         if (keyword == "realtime") {

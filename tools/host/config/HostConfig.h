@@ -41,6 +41,7 @@ struct HostConfig {
     std::string fileName;
     LoggerSettings logger;
     std::string shmGroup;   // shm-group: group that may read the shared memory
+    unsigned shmGroupLine = 0;
     int realtime = 0;       // realtime: SCHED_FIFO priority of the device threads; 0: normal
     std::vector<OscLine> osc;
     int oscTtl = 0;         // osc-ttl: multicast hops; 0: the system's (1)

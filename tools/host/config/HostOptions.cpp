@@ -130,10 +130,10 @@ bool parseWhole(const std::string& text, double low, double high, int& out) {
 }
 
 // The modes a flag belongs to.
-enum : unsigned { kRun = 1u << 0, kWatch = 1u << 1, kMirror = 1u << 2, kEveryMode = kRun | kWatch | kMirror };
+enum : unsigned { kRun = 1u << 0, kWatch = 1u << 1, kMirror = 1u << 2, kRelease = 1u << 3, kEveryMode = kRun | kWatch | kMirror };
 
 unsigned bitOf(Mode mode) {
-    return mode == Mode::watch ? kWatch : mode == Mode::mirror ? kMirror : kRun;
+    return mode == Mode::watch ? kWatch : mode == Mode::mirror ? kMirror : mode == Mode::release ? kRelease : kRun;
 }
 
 // What follows a flag on the command line: nothing, a value, or a priority
@@ -191,8 +191,8 @@ bool setRealtime(HostOptions& o, const std::string& value, std::string& error) {
 // Every flag of the three modes. A flag given in a mode that does not take
 // it is unknown there.
 const Flag kFlags[] = {
-    {"--help", kEveryMode, Takes::nothing, [](HostOptions& o, const std::string&, std::string&) { return o.help = true; }},
-    {"-h", kEveryMode, Takes::nothing, [](HostOptions& o, const std::string&, std::string&) { return o.help = true; }},
+    {"--help", kEveryMode | kRelease, Takes::nothing, [](HostOptions& o, const std::string&, std::string&) { return o.help = true; }},
+    {"-h", kEveryMode | kRelease, Takes::nothing, [](HostOptions& o, const std::string&, std::string&) { return o.help = true; }},
     {"--version", kEveryMode, Takes::nothing,
      [](HostOptions& o, const std::string&, std::string&) { return o.version = true; }},
     {"--shm", kEveryMode, Takes::value,
@@ -303,6 +303,14 @@ const Flag* findFlag(const std::string& arg, Mode mode) {
 // A word that is no flag: the configuration file, in the mode that has one.
 bool takeWord(const std::string& arg, HostOptions& options, std::string& error) {
     const bool flagLike = !arg.empty() && arg[0] == '-';
+    if (options.mode == Mode::release && !flagLike && options.config.empty()) {
+        options.config = arg;
+        return true;
+    }
+    if (options.mode == Mode::release) {
+        error = "release takes one configuration file, not \"" + arg + "\" too";
+        return false;
+    }
     if (options.mode != Mode::run) {
         error = std::string(options.mode == Mode::watch ? "watch" : "mirror") + ": unknown option \"" + arg +
                 "\" (see --help)";
@@ -324,6 +332,10 @@ bool takeWord(const std::string& arg, HostOptions& options, std::string& error) 
 bool completeModes(HostOptions& options, std::string& error) {
     if (options.mode == Mode::watch && options.watch.shm.empty() && !options.help) {
         error = "watch needs --shm NAME";
+        return false;
+    }
+    if (options.mode == Mode::release && options.config.empty() && !options.help) {
+        error = "release needs a configuration file";
         return false;
     }
     options.watch.duration = options.duration;
@@ -354,6 +366,7 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
     int first = 1;
     if (argc > 1 && std::string(argv[1]) == "watch") options.mode = Mode::watch;
     else if (argc > 1 && std::string(argv[1]) == "mirror") options.mode = Mode::mirror;
+    else if (argc > 1 && std::string(argv[1]) == "release") options.mode = Mode::release;
     if (options.mode != Mode::run) first = 2;
     for (int i = first; i < argc; ++i) {
         const std::string arg = argv[i];

@@ -9,7 +9,7 @@
 namespace host {
 
 struct HostOptions {
-    enum class Mode { run, watch, mirror };
+    enum class Mode { run, watch, mirror, release };
     enum class View { automatic, live, plain, json, none };
 
     Mode mode = Mode::run;

@@ -62,26 +62,46 @@ std::string closestWandOption(const std::string& name) {
     return best;
 }
 
+namespace {
+
+// The hint for an option line the wand does not recognise, "" for one it may.
+std::string unknownOptionHint(const std::string& fileName, const OptionLine& option, bool emulated) {
+    const std::string where = fileName + ":" + std::to_string(option.line) + ": ";
+    if (isOneOf(option.name, kTrackerOptions, sizeof kTrackerOptions / sizeof *kTrackerOptions))
+        return emulated ? "" : where + "\"" + option.name + "\": tracker options need an emulatetracker line";
+    if (isOneOf(option.name, kWandOptions, sizeof kWandOptions / sizeof *kWandOptions)) return "";
+    std::string hint = where + "\"" + option.name + "\" is not an option of the wand";
+    std::string meant = closestWandOption(option.name);
+    if (!meant.empty()) hint += " (did you mean \"" + meant + "\"?)";
+    return hint;
+}
+
+bool emulatesTracker(const DeviceConfig& device) {
+    return std::any_of(device.options.begin(), device.options.end(),
+                       [](const OptionLine& o) { return lower(o.name) == "emulatetracker"; });
+}
+
+}  // namespace
+
 std::vector<std::string> optionHints(const std::string& fileName, const DeviceConfig& device,
                                      const OptionList& handedOver) {
     std::vector<std::string> hints;
-    bool emulated = std::any_of(device.options.begin(), device.options.end(),
-                                [](const OptionLine& o) { return lower(o.name) == "emulatetracker"; });
+    const bool emulated = emulatesTracker(device);
     const std::size_t lines = std::min<std::size_t>(device.options.size(), handedOver.usedEntries());
     for (std::size_t i = 0; i < lines; ++i) {
-        const OptionLine& option = device.options[i];
         if (handedOver.entries[i].recognised) continue;
-        const std::string where = fileName + ":" + std::to_string(option.line) + ": ";
-        const std::size_t trackerOptions = sizeof kTrackerOptions / sizeof *kTrackerOptions;
-        if (isOneOf(option.name, kTrackerOptions, trackerOptions)) {
-            if (!emulated) hints.push_back(where + "\"" + option.name + "\": tracker options need an emulatetracker line");
-            continue;
-        }
-        if (isOneOf(option.name, kWandOptions, sizeof kWandOptions / sizeof *kWandOptions)) continue;
-        std::string hint = where + "\"" + option.name + "\" is not an option of the wand";
-        std::string meant = closestWandOption(option.name);
-        if (!meant.empty()) hint += " (did you mean \"" + meant + "\"?)";
-        hints.push_back(hint);
+        std::string hint = unknownOptionHint(fileName, device.options[i], emulated);
+        if (!hint.empty()) hints.push_back(hint);
+    }
+    return hints;
+}
+
+std::vector<std::string> unknownWandOptions(const std::string& fileName, const DeviceConfig& device) {
+    std::vector<std::string> hints;
+    const bool emulated = emulatesTracker(device);
+    for (const OptionLine& option : device.options) {
+        std::string hint = unknownOptionHint(fileName, option, emulated);
+        if (!hint.empty()) hints.push_back(hint);
     }
     return hints;
 }

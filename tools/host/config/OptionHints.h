@@ -18,6 +18,10 @@ namespace host {
 std::vector<std::string> optionHints(const std::string& fileName, const DeviceConfig& device,
                                      const OptionList& handedOver);
 
+// The same, told without the device: for a wand whose port is not there yet,
+// which is not initialised until it is.
+std::vector<std::string> unknownWandOptions(const std::string& fileName, const DeviceConfig& device);
+
 // The wand's values that came from no line of the configuration and that a
 // user would not guess: where the wand's port and valuator rates came from.
 std::vector<std::string> defaultNotes(const std::string& fileName, const DeviceConfig& device);

@@ -13,6 +13,8 @@
 #include <iostream>
 #include <iterator>
 
+#include <unistd.h>
+
 namespace host {
 
 namespace {
@@ -34,6 +36,10 @@ std::string lockTrouble(int result) {
     if (result == ETIMEDOUT) return "a storage was busy for more than a second";
     if (result == ENOTRECOVERABLE) return "a storage lock cannot be used any more";
     return std::string("a storage lock failed: ") + std::strerror(result);
+}
+
+std::string secondsText(std::chrono::steady_clock::duration d) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::seconds>(d).count()) + " s";
 }
 
 }  // namespace
@@ -101,7 +107,40 @@ bool DeviceRunner::connect() {
     }
     stats_.reconnectTry = 0;
     stats_.state = DeviceStats::running;
+    everConnected_ = true;
+    waitSaid_ = false;
     return true;
+}
+
+bool DeviceRunner::portThere() const { return port_.empty() || ::access(port_.c_str(), F_OK) == 0; }
+
+void DeviceRunner::waitForPortLater() {
+    stats_.state = DeviceStats::waiting;
+    hostMessage(name_ + ": waiting for " + port_ + ": it is not there (is the adapter plugged in?); the device starts when it appears");
+    waitSaid_ = true;
+}
+
+bool DeviceRunner::waitForPort() {
+    using Clock = std::chrono::steady_clock;
+    stats_.state = DeviceStats::waiting;
+    if (!waitSaid_) hostMessage(name_ + ": " + port_ + " is gone; waiting for it to come back");
+    waitSaid_ = true;
+    const Clock::time_point since = Clock::now();
+    Clock::duration gap = policy_.firstWaitNote;
+    Clock::time_point note = since + gap;
+    while (keepRunning()) {
+        if (portThere()) {
+            hostMessage(name_ + ": " + port_ + " is there (after " + secondsText(Clock::now() - since) + ")");
+            return true;
+        }
+        if (Clock::now() >= note) {
+            hostMessage(name_ + ": still waiting for " + port_ + " (" + secondsText(Clock::now() - since) + ")");
+            gap = std::min<Clock::duration>(gap * 2, std::chrono::hours(1));
+            note = Clock::now() + gap;
+        }
+        if (!sleepWhileRunning(policy_.portLook)) return false;
+    }
+    return false;
 }
 
 void DeviceRunner::disconnect() {
@@ -154,17 +193,25 @@ bool DeviceRunner::reconnect() {
     auto delay = policy_.firstDelay;
     for (unsigned attempt = 1; keepRunning(); ++attempt) {
         lineLoss_.retry();
-        stats_.reconnectTry = attempt;
-        stats_.nextTryNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                               (std::chrono::steady_clock::now() + delay).time_since_epoch())
-                               .count();
-        hostMessage(name_ + ": reconnect try " + std::to_string(attempt) + " in " +
-                    std::to_string(delay.count() / 1000) + "." + std::to_string(delay.count() % 1000 / 100) + " s");
-        if (!sleepWhileRunning(delay)) return false;
+        if (!portThere()) {
+            // An adapter that is away is looked for, not tried: the log stays quiet.
+            if (!waitForPort()) return false;
+            stats_.state = DeviceStats::reconnecting;
+            delay = policy_.firstDelay;
+        } else {
+            stats_.reconnectTry = attempt;
+            stats_.nextTryNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   (std::chrono::steady_clock::now() + delay).time_since_epoch())
+                                   .count();
+            hostMessage(name_ + ": reconnect try " + std::to_string(attempt) + " in " +
+                        std::to_string(delay.count() / 1000) + "." + std::to_string(delay.count() % 1000 / 100) + " s");
+            if (!sleepWhileRunning(delay)) return false;
+        }
         ++stats_.reconnects;
+        const bool first = !everConnected_;
         if (connect()) {
             lineLoss_.forget();
-            hostMessage(name_ + ": reconnected on try " + std::to_string(attempt));
+            hostMessage(name_ + (first ? ": started on try " : ": reconnected on try ") + std::to_string(attempt));
             return true;
         }
         if (storageFailed_ || storageFailed()) return false;

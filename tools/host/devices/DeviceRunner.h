@@ -28,6 +28,11 @@ struct ReconnectPolicy {
     unsigned failuresBeforeReconnect = 3;
     std::chrono::milliseconds firstDelay{500};
     std::chrono::milliseconds maxDelay{5000};
+    // A port that is not there (an adapter not plugged in) is looked for this
+    // often, without a try: records flow soon after it appears.
+    std::chrono::milliseconds portLook{250};
+    // ...and said in the log first after this long, then at doubling intervals.
+    std::chrono::seconds firstWaitNote{10};
 };
 
 // The plug-in's read time-out per byte: a call that returns sooner received a record.
@@ -63,6 +68,12 @@ public:
     // The port its options name, "" when they name none.
     const std::string& port() const { return port_; }
     const DeviceStats& stats() const { return stats_; }
+    // Not started for a reason of the storages, which no try again mends.
+    bool storageGaveUp() const { return storageFailed_; }
+    // False while its port names nothing (an adapter not plugged in).
+    bool portThere() const;
+    // Not started for now: waits on its thread for its port to appear; said once here.
+    void waitForPortLater();
     // The option lines as last handed to the device, with what it recognised.
     const OptionList& options() const { return options_.list(); }
 
@@ -71,6 +82,8 @@ private:
     void run();
     void disconnect();
     bool reconnect();
+    // Until the port is there (true) or a stop (false), saying so sparingly.
+    bool waitForPort();
     bool sleepWhileRunning(std::chrono::milliseconds duration);
     // True when a controller's buttons changed: only a key record does that.
     bool publish(std::uint8_t* masks);
@@ -94,6 +107,8 @@ private:
     bool connected_ = false;
     bool storageFailed_ = false;  // no try again can mend it
     bool claimsController_ = false;
+    bool waitSaid_ = false;  // the log has said that it waits for its port
+    bool everConnected_ = false;
     int realtime_ = 0;
     std::uint32_t buttons_[QUORLIX_SHM_ENTRIES] = {};  // as last published, per controller entry
     std::uint8_t due_[8] = {};  // change masks of entries whose lock was busy: published with the next call

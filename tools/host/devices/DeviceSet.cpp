@@ -8,12 +8,22 @@ namespace host {
 
 namespace {
 
-// What the host can add to a device's own messages when its init failed.
-void explainFailure(const DeviceRunner& runner, const DeviceConfig& config, const std::string& fileName) {
+// What the host can add to a device's own messages when its init failed;
+// true when the fault is the configuration's: an option line the device did
+// not recognise, or options refused while the port opens (a line that cannot
+// be opened may come back; options refused once are refused again).
+bool explainFailure(const DeviceRunner& runner, const DeviceConfig& config, const std::string& fileName) {
+    bool unrecognised = false;
     if (config.library == "quorlix")
-        for (const std::string& hint : optionHints(fileName, config, runner.options())) hostMessage(hint);
-    if (!runner.port().empty())
+        for (const std::string& hint : optionHints(fileName, config, runner.options())) {
+            hostMessage(hint);
+            unrecognised = true;
+        }
+    if (runner.port().empty()) return unrecognised;
+    const bool opens = portOpens(runner.port());
+    if (!opens || !unrecognised)
         for (const std::string& hint : portHints(runner.port())) hostMessage(runner.name() + ": " + hint);
+    return unrecognised || opens;
 }
 
 }  // namespace
@@ -38,8 +48,25 @@ bool DeviceSet::connectAll(bool keepGoing) {
         connecting_ = i;
         if (config_.devices[i].library == "quorlix")
             for (const std::string& note : defaultNotes(config_.fileName, config_.devices[i])) hostMessage(note);
-        if (runners_[i]->connect()) continue;
-        explainFailure(*runners_[i], config_.devices[i], config_.fileName);
+        DeviceRunner& runner = *runners_[i];
+        if (keepGoing && !runner.portThere()) {
+            // Its options are looked at now, not once the adapter is plugged in.
+            if (config_.devices[i].library == "quorlix") {
+                const std::vector<std::string> unknown = unknownWandOptions(config_.fileName, config_.devices[i]);
+                for (const std::string& hint : unknown) hostMessage(hint);
+                if (!unknown.empty()) {
+                    faulty_ = true;
+                    return false;
+                }
+            }
+            runner.waitForPortLater();
+            continue;
+        }
+        if (runner.connect()) continue;
+        if (explainFailure(runner, config_.devices[i], config_.fileName) && !runner.storageGaveUp()) {
+            faulty_ = true;
+            return false;
+        }
         if (!keepGoing) return false;
     }
     return true;
@@ -49,14 +76,15 @@ void DeviceSet::startAll() {
     for (auto& r : runners_) r->start();
 }
 
-void DeviceSet::startInBackground(bool keepGoing) {
+void DeviceSet::startInBackground(bool keepGoing, std::function<void()> started) {
     start_ = Start::underway;
     starterDone_ = false;
-    starter_ = std::thread([this, keepGoing] {
+    starter_ = std::thread([this, keepGoing, started] {
         const bool connected = connectAll(keepGoing);
         // A stop meanwhile starts nothing more; the devices connected so far end with the runners.
         if (connected && keepRunning()) startAll();
-        start_ = connected || !keepRunning() ? Start::started : Start::failed;
+        start_ = connected || !keepRunning() ? Start::started : faulty_ ? Start::faulty : Start::failed;
+        if (start_ == Start::started && keepRunning() && started) started();
         starterDone_ = true;
     });
 }
@@ -99,6 +127,19 @@ std::string DeviceSet::summary() const {
     // Only where it happened: a storage lock busy for longer than its bound.
     if (late > 0) text += ", " + std::to_string(late) + " changes published late (a storage was busy)";
     return text;
+}
+
+std::string DeviceSet::statusLine() const {
+    std::string line;
+    for (const auto& r : runners_) {
+        const int state = r->stats().state.load();
+        std::string label = stateName(state);
+        if (state == DeviceStats::waiting) label = "waiting for " + r->port();
+        else if (state == DeviceStats::reconnecting && r->stats().reconnectTry.load() > 0)
+            label += " (try " + std::to_string(r->stats().reconnectTry.load()) + ")";
+        line += (line.empty() ? "" : "; ") + r->name() + ": " + label;
+    }
+    return line;
 }
 
 }  // namespace host

@@ -8,6 +8,7 @@
 #include "SharedStorages.h"
 
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -33,13 +34,17 @@ public:
 
     // One after another, so each device finds the entries of those before
     // it; a failed init is explained with what the host can add. False when
-    // one failed, unless `keepGoing`.
+    // one failed, unless `keepGoing` and it failed over its line: then it
+    // tries again on its thread, and one whose port is not there waits for
+    // it without a try. A device that refused its options is a faulty
+    // configuration, whatever `keepGoing` says.
     bool connectAll(bool keepGoing);
     void startAll();
     // connectAll, then startAll, on a thread of their own: the caller stays
-    // free to take a stop meanwhile.
-    enum class Start { underway, started, failed };
-    void startInBackground(bool keepGoing);
+    // free to take a stop meanwhile. `started` is called on that thread once
+    // every device runs or waits for its line.
+    enum class Start { underway, started, failed, faulty };
+    void startInBackground(bool keepGoing, std::function<void()> started = {});
     Start startState() const { return start_.load(); }
     // Every device returns within a read time-out, unless it is stuck
     // inside its plug-in: such a device is left behind and named in the
@@ -53,6 +58,8 @@ public:
     // "N records received, N changes published, N errors" (and, where it
     // happened, how many changes went out late).
     std::string summary() const;
+    // Each device's state in one line: "wand: running; left: waiting for /dev/ttyUSB1".
+    std::string statusLine() const;
     const std::vector<std::unique_ptr<DeviceRunner>>& runners() const { return runners_; }
 
 private:
@@ -63,6 +70,7 @@ private:
     std::vector<std::unique_ptr<DeviceRunner>> runners_;
     std::atomic<Start> start_{Start::started};
     std::atomic<bool> starterDone_{true};
+    bool faulty_ = false;  // a device refused its options
     std::atomic<std::size_t> connecting_{0};  // the device the starter is at
     std::thread starter_;
 };

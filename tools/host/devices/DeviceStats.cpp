@@ -8,6 +8,7 @@ const char* stateName(int state) {
     case DeviceStats::running: return "running";
     case DeviceStats::reconnecting: return "reconnecting";
     case DeviceStats::stopped: return "stopped";
+    case DeviceStats::waiting: return "waiting for its port";
     default: return "failed";
     }
 }

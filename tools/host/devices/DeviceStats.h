@@ -8,7 +8,7 @@ namespace host {
 
 // How a device is doing, readable from any thread.
 struct DeviceStats {
-    enum State { starting, running, reconnecting, stopped, failed };
+    enum State { starting, running, reconnecting, stopped, failed, waiting };
     std::atomic<int> state{starting};
     std::atomic<std::uint64_t> calls{0};
     std::atomic<std::uint64_t> records{0};

@@ -34,17 +34,34 @@ bool isNumber(const char* text) {
     return true;
 }
 
-// The files a process has open (as /proc names them); empty where it may not be looked at.
-std::vector<std::string> openFiles(pid_t pid) {
-    std::vector<std::string> files;
+// The files a process has open: as /proc names them, and what they are.
+struct OpenFile {
+    std::string name;
+    struct stat info {};
+    bool stated = false;
+};
+
+std::vector<OpenFile> openFiles(pid_t pid) {
+    std::vector<OpenFile> files;
     std::string folder = "/proc/" + std::to_string(pid) + "/fd";
     DIR* dir = opendir(folder.c_str());
     if (dir == nullptr) return files;
     while (dirent* entry = readdir(dir)) {
-        if (isNumber(entry->d_name)) files.push_back(linkTarget(folder + "/" + entry->d_name));
+        if (!isNumber(entry->d_name)) continue;
+        OpenFile file;
+        const std::string path = folder + "/" + entry->d_name;
+        file.name = linkTarget(path);
+        file.stated = stat(path.c_str(), &file.info) == 0;
+        files.push_back(file);
     }
     closedir(dir);
     return files;
+}
+
+// The same terminal: a device's number, but for a pseudo-terminal also its
+// instance of /dev/pts (a container's numbers its own from 0 again).
+bool sameTerminal(const struct stat& a, const struct stat& b, bool pseudo) {
+    return S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) && a.st_rdev == b.st_rdev && (!pseudo || a.st_dev == b.st_dev);
 }
 
 }  // namespace
@@ -61,23 +78,29 @@ std::string portRefusal(const std::string& port) {
     return terminal ? "" : port + " is not a serial port (not a terminal device)";
 }
 
+bool portOpens(const std::string& port) {
+    int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    ::close(fd);
+    return true;
+}
+
 std::vector<pid_t> portHolders(const std::string& port) {
     std::vector<pid_t> holders;
     char resolved[PATH_MAX];
-    if (realpath(port.c_str(), resolved) == nullptr) return holders;
-    const std::string target = resolved;
-    const bool pseudo = target.compare(0, 9, "/dev/pts/") == 0;
+    struct stat wanted {};
+    if (realpath(port.c_str(), resolved) == nullptr || stat(resolved, &wanted) != 0) return holders;
+    const bool pseudo = std::string(resolved).compare(0, 9, "/dev/pts/") == 0;
     DIR* proc = opendir("/proc");
     if (proc == nullptr) return holders;
     while (dirent* entry = readdir(proc)) {
         if (!isNumber(entry->d_name)) continue;
         pid_t pid = static_cast<pid_t>(std::strtol(entry->d_name, nullptr, 10));
         if (pid == getpid()) continue;
-        std::vector<std::string> files = openFiles(pid);
         bool holds = false, farEnd = false;
-        for (const std::string& f : files) {
-            holds = holds || f == target;
-            farEnd = farEnd || f == "/dev/ptmx" || f == "/dev/pts/ptmx";
+        for (const OpenFile& f : openFiles(pid)) {
+            holds = holds || (f.stated && sameTerminal(f.info, wanted, pseudo));
+            farEnd = farEnd || f.name == "/dev/ptmx" || f.name == "/dev/pts/ptmx";
         }
         if (holds && !(pseudo && farEnd)) holders.push_back(pid);
     }
@@ -111,8 +134,17 @@ std::vector<std::string> portHints(const std::string& port) {
                             ", or give the line a group of its own with a udev rule (the example "
                             "99-quorlix-wand.rules is in share/doc/quorlix/examples/)");
     }
-    for (pid_t holder : portHolders(port))
-        hints.push_back(port + " is held by " + describeProcess(holder));
+    const std::vector<pid_t> holders = portHolders(port);
+    for (pid_t holder : holders) hints.push_back(port + " is held by " + describeProcess(holder));
+    // A pseudo-terminal keeps its exclusive mark while its far end is open,
+    // also after the program that set it was killed.
+    int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    const bool busy = fd < 0 && errno == EBUSY;
+    if (fd >= 0) ::close(fd);
+    if (busy && holders.empty())
+        hints.push_back(port + " is still marked for exclusive use by a program that ended without giving it "
+                        "back (a host killed with kill -9?); as root, quorlix-host release CONFIG gives it back "
+                        "(the service does so before it starts)");
     return hints;
 }
 

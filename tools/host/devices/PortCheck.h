@@ -27,6 +27,9 @@ std::vector<pid_t> portHolders(const std::string& port);
 // more can be told.
 std::vector<std::string> portHints(const std::string& port);
 
+// True when this process can open `port` now (and closed it again).
+bool portOpens(const std::string& port);
+
 // False (reported) when a configured port cannot be a serial line at all;
 // warns of other programs that hold a port and may take its bytes.
 // `fromPortFlag`: the configuration is the built-in one --port filled in.

@@ -3,7 +3,9 @@
 #include "HostLog.h"
 #include "MirrorStorages.h"
 #include "OscMirror.h"
+#include "ServiceManager.h"
 #include "SharedStorages.h"
+#include "ShmGroupCheck.h"
 
 #include <chrono>
 #include <memory>
@@ -12,6 +14,13 @@ namespace host {
 
 int runMirror(const MirrorOptions& options, const std::atomic<bool>& stop) {
     std::string error;
+    if (!options.shmGroup.empty()) {
+        const std::string problem = shmGroupProblem(options.shmGroup);
+        if (!problem.empty()) {
+            hostMessage("mirror: --shm-group: " + problem);
+            return 2;
+        }
+    }
     std::unique_ptr<SharedStorages> storages = SharedStorages::create(options.shm, LoggerSettings{}, error,
                                                                       options.shmGroup);
     if (!storages) {
@@ -28,14 +37,24 @@ int runMirror(const MirrorOptions& options, const std::atomic<bool>& stop) {
     }
     hostMessage("mirror: listening on " + mirror->where() + (options.from.empty() ? "" : " for " + options.from + " only") +
                 ", storages in " + storages->shmName() + " (stale until the first keyframe)");
+    // What systemctl status shows of a render node: whom it follows.
+    auto statusLine = [&] {
+        return mirror->stale() || mirror->followed().empty() ? "listening on " + mirror->where() + "; no host followed now (stale)"
+                                                             : "following " + mirror->followed();
+    };
+    ServiceManager service;
+    service.ready(statusLine());
     const auto started = std::chrono::steady_clock::now();
     while (!stop.load()) {
         mirror->poll(100);
         storages->view().renewHeartbeat();
+        service.alive();
+        service.status(statusLine());
         if (options.duration > 0 &&
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count() >= options.duration)
             break;
     }
+    service.stopping();
     hostMessage("mirror: " + mirror->status());
     return 0;
 }

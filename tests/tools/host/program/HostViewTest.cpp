@@ -13,6 +13,10 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
 namespace {
 
 using namespace std::chrono_literals;
@@ -32,18 +36,21 @@ std::size_t count(const Rows& rows, const std::string& text) {
         std::count_if(rows.begin(), rows.end(), [&](const std::string& r) { return r.find(text) != std::string::npos; }));
 }
 
-// Two wands: one on a simulator that holds button 2, one whose port is not there.
+// Two wands: one on a simulator that holds button 2, one whose port is there
+// but cannot be opened (a pseudo-terminal never unlocked), so it is tried again.
 struct TwoWands {
     TempDir dir;
     ChildProcess sim{{kSim, "--link", dir.path() + "/wand", "--stay", "--quiet", "-e", "press 2"}};
+    int locked = posix_openpt(O_RDWR | O_NOCTTY);
     std::string config;
 
     TwoWands() {
         sim.waitForLines(1, limit(5s));
         config = dir.file("wands.conf", "showdate off\nshowtime off\nshowthreadid off\n"
                                         "device wand quorlix\nserialport " + dir.path() + "/wand\n"
-                                        "device spare quorlix\nserialport " + dir.path() + "/absent\n");
+                                        "device spare quorlix\nserialport " + std::string(ptsname(locked)) + "\n");
     }
+    ~TwoWands() { ::close(locked); }
 };
 
 TEST(HostView, FitsTheTerminalFollowsItsSizeAndShowsWhyADeviceIsDown) {
@@ -78,9 +85,10 @@ TEST(HostView, FitsTheTerminalFollowsItsSizeAndShowsWhyADeviceIsDown) {
     EXPECT_LE(rows.size(), 14u);
     for (const std::string& r : rows) EXPECT_LE(r.size(), 60u) << r;
 
-    // The wand's line goes: nothing stays pressed, and the view says so.
+    // The wand's line goes: nothing stays pressed, and the view says so; its
+    // adapter is away (the link gone), so it is waited for.
     wands.sim.stop();
-    auto lost = [](const Rows& rows) { return shows(rows, "c1 line lost") && shows(rows, "wand       reconnecting"); };
+    auto lost = [](const Rows& rows) { return shows(rows, "c1 line lost") && shows(rows, "wand       waiting for its port"); };
     EXPECT_TRUE(terminal.waitForScreen(lost, limit(10s))) << screenText(terminal.screen());
 
     // Back to a large terminal: full detail again.
