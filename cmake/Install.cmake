@@ -22,10 +22,13 @@ install(FILES tools/host/storage/include/quorlix/shm.h DESTINATION ${CMAKE_INSTA
 install(FILES README.md DESTINATION ${QUORLIX_DOC_DIR})
 install(FILES docs/configuration.md docs/osc.md docs/windows.md docs/performance.md DESTINATION ${QUORLIX_DOC_DIR}/docs)
 install(FILES examples/wand.conf examples/99-quorlix-wand.rules tools/host/storage/examples/shm_reader.c examples/osc_client.py
+              examples/wand.mirror
         DESTINATION ${QUORLIX_DOC_DIR}/examples)
 install(FILES examples/wand.conf DESTINATION ${config_destination})
 
-configure_file(packaging/quorlix-host@.service.in ${PROJECT_BINARY_DIR}/quorlix-host@.service @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/quorlix-host@.service DESTINATION lib/systemd/system)
+foreach(unit quorlix-host@.service quorlix-mirror@.service)
+  configure_file(packaging/${unit}.in ${PROJECT_BINARY_DIR}/${unit} @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${unit} DESTINATION lib/systemd/system)
+endforeach()
 
 add_subdirectory(man)
