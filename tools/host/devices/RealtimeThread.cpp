@@ -22,9 +22,9 @@ bool runThisThreadRealtime(int priority) {
     if (told.exchange(true)) return false;
     const std::string level = std::to_string(priority);
     if (result == EPERM) {
-        hostMessage("realtime " + level + ": no permission for SCHED_FIFO (it needs CAP_SYS_NICE, or in the service unit "
-                    "LimitRTPRIO=" + level + " with RestrictRealtime=no, or AmbientCapabilities=CAP_SYS_NICE); the "
-                    "devices run with normal scheduling");
+        hostMessage("realtime " + level + ": no permission for SCHED_FIFO (it needs CAP_SYS_NICE or an rtprio limit of "
+                    "at least " + level + "; the service: RestrictRealtime=no and LimitRTPRIO=" + level +
+                    " in a drop-in); the devices run with normal scheduling");
     } else {
         hostMessage("realtime " + level + ": " + std::strerror(result) + "; the device threads run with normal scheduling");
     }

@@ -28,7 +28,17 @@
  * Restarts: a host that takes over the name of one that ended reuses its
  * object and changes `generation`; one whose object was removed makes a new
  * one. A reader that sees the host not alive attaches again by name until
- * it finds one that is. Records are in network byte order, as the devices
+ * it finds one that is (a service's host is back within seconds):
+ *
+ *   if (!quorlix_shm_host_alive(shm)) {
+ *       struct quorlix_shm* again = quorlix_shm_attach("NAME", owner, why, sizeof why);
+ *       if (again != NULL && quorlix_shm_host_alive(again)) {
+ *           quorlix_shm_detach(shm);
+ *           shm = again;                 (the new host's records from here on)
+ *       } else {
+ *           quorlix_shm_detach(again);   (NULL is fine: try again later)
+ *       }
+ *   } Records are in network byte order, as the devices
  * publish them; the functions at the end decode them. Entry n runs from 1 to 32.
  *
  * C99 or C++; build the reader for either ABI (32- or 64-bit): the layout is
