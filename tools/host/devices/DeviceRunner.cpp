@@ -189,7 +189,8 @@ bool DeviceRunner::sleepWhileRunning(std::chrono::milliseconds duration) {
 }
 
 bool DeviceRunner::reconnect() {
-    stats_.state = DeviceStats::reconnecting;
+    // A device waiting for its port stays "waiting" throughout.
+    if (stats_.state != DeviceStats::waiting) stats_.state = DeviceStats::reconnecting;
     auto delay = policy_.firstDelay;
     for (unsigned attempt = 1; keepRunning(); ++attempt) {
         lineLoss_.retry();
@@ -199,6 +200,7 @@ bool DeviceRunner::reconnect() {
             stats_.state = DeviceStats::reconnecting;
             delay = policy_.firstDelay;
         } else {
+            stats_.state = DeviceStats::reconnecting;
             stats_.reconnectTry = attempt;
             stats_.nextTryNs = std::chrono::duration_cast<std::chrono::nanoseconds>(
                                    (std::chrono::steady_clock::now() + delay).time_since_epoch())

@@ -23,8 +23,8 @@ bool runThisThreadRealtime(int priority) {
     const std::string level = std::to_string(priority);
     if (result == EPERM) {
         hostMessage("realtime " + level + ": no permission for SCHED_FIFO (it needs CAP_SYS_NICE or an rtprio limit of "
-                    "at least " + level + "; the service: RestrictRealtime=no and LimitRTPRIO=" + level +
-                    " in a drop-in); the devices run with normal scheduling");
+                    "at least " + level + "; the service: a drop-in with RestrictRealtime=no, AmbientCapabilities=CAP_SYS_NICE "
+                    "and CapabilityBoundingSet=CAP_SYS_NICE); the devices run with normal scheduling");
     } else {
         hostMessage("realtime " + level + ": " + std::strerror(result) + "; the device threads run with normal scheduling");
     }

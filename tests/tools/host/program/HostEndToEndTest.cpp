@@ -188,8 +188,9 @@ TEST(HostEndToEnd, RealtimeDeviceThreadsOrOneMessageNamingTheFix) {
     ASSERT_EQ(chmod(line.c_str(), 0666), 0);
     const auto pressed = [](const std::string& l) { return buttonsOf(l) == "0,1,0,0,0,0,0,0,0,0,0"; };
     const std::string refused = "quorlix-host: realtime 10: no permission for SCHED_FIFO (it needs CAP_SYS_NICE or "
-                                "an rtprio limit of at least 10; the service: RestrictRealtime=no and "
-                                "LimitRTPRIO=10 in a drop-in); the devices run with normal scheduling\n";
+                                "an rtprio limit of at least 10; the service: a drop-in with RestrictRealtime=no, "
+                                "AmbientCapabilities=CAP_SYS_NICE and CapabilityBoundingSet=CAP_SYS_NICE); the "
+                                "devices run with normal scheduling\n";
     const struct {
         std::vector<std::string> command;
         std::vector<int> priorities;  // of the threads under SCHED_FIFO
