@@ -64,13 +64,13 @@ int waitForStop(const HostOptions& options, const sigset_t& signals, ChildProgra
         service.alive();
         if (devices.startState() == DeviceSet::Start::started) service.status(devices.statusLine());
         if (devices.startState() == DeviceSet::Start::failed) return 1;
-        if (devices.startState() == DeviceSet::Start::faulty) return 2;
+        if (devices.faulty()) return 2;
         if (signal == SIGWINCH) outputs.resize();
         else if (signal > 0 && signal != SIGCHLD) return 0;
         if (options.duration > 0 && Clock::now() >= until) return 0;
         if (options.config.empty() && options.port.empty() && sim.finished()) return 0;
         if (devices.startState() == DeviceSet::Start::failed) return 1;
-        if (devices.startState() == DeviceSet::Start::faulty) return 2;
+        if (devices.faulty()) return 2;
         if (int failure = outputs.failure()) return outputStatus(failure);
         outputs.refresh(Clock::now());
     }
@@ -149,8 +149,9 @@ int runHost(const HostOptions& options) {
     const std::vector<std::string> stuck = devices.stopAll();
     if (!stuck.empty()) leaveStuck(stuck, outputs, sim, *storages);
     const bool started = devices.startState() == DeviceSet::Start::started;
-    const bool faulty = devices.startState() == DeviceSet::Start::faulty;
+    const bool faulty = devices.faulty();
     if (!started) status = faulty ? 2 : 1;
+    if (faulty) status = 2;
 
     // The stop: the devices, then what was queued for the outputs, before
     // the host says how it went.

@@ -20,7 +20,7 @@ bool readSource(const HostOptions& options, HostConfig& config, std::string& err
         bool missing = stat(options.config.c_str(), &info) != 0 && errno == ENOENT;
         if (missing && options.config.find_first_of("/.") == std::string::npos)
             error = "\"" + visibleText(options.config) +
-                    "\" is neither a command (watch, mirror) nor a configuration file (see --help)";
+                    "\" is neither a command (watch, mirror, release) nor a configuration file (see --help)";
         return false;
     }
     std::istringstream text(builtInConfig(options.port));

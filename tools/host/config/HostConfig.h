@@ -50,6 +50,11 @@ struct HostConfig {
 
 // The port a device's options name (serialport or port), "" when none.
 std::string configuredPort(const DeviceConfig& device);
+// The line of the configuration that names it (the device's line when none does).
+unsigned configuredPortLine(const DeviceConfig& device);
+// The device file a port names, found as the wand finds it: a name with a '/'
+// as it is, comN as /dev/ttyS(N-1), any other name in /dev.
+std::string portDevicePath(const std::string& port);
 
 // What one host can hold: the storages have 32 entries, the option list 32
 // lines of at most 64 arguments, and a device name fills at most 31

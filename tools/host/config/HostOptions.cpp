@@ -123,8 +123,8 @@ const char* const kHostUsage =
     "device does not know or refuses, an shm-group that does not exist or that this user is\n"
     "not a member of). release exits with status 1 when a line could not be looked at.\n"
     "watch exits with status 1 when the last host it saw is gone without stopping. mirror exits with\n"
-    "status 1 when its shared memory cannot be created, 2 when it cannot listen there or its\n"
-    "--shm-group cannot have the object.\n";
+    "status 1 when its shared memory cannot be created or it cannot listen yet (a name not\n"
+    "found, a port in use), 2 when --listen is wrong or --shm-group cannot have the object.\n";
 
 namespace {
 
@@ -321,12 +321,13 @@ const Flag* findFlag(const std::string& arg, Mode mode) {
 // A word that is no flag: the configuration file, in the mode that has one.
 bool takeWord(const std::string& arg, HostOptions& options, std::string& error) {
     const bool flagLike = !arg.empty() && arg[0] == '-';
-    if (options.mode == Mode::release && !flagLike && options.config.empty()) {
-        options.config = arg;
-        return true;
-    }
     if (options.mode == Mode::release) {
-        error = "release takes one configuration file, not \"" + arg + "\" too";
+        if (!flagLike && options.config.empty()) {
+            options.config = arg;
+            return true;
+        }
+        error = flagLike ? "release: unknown option \"" + arg + "\" (see --help)"
+                         : "release takes one configuration file, not \"" + arg + "\" too";
         return false;
     }
     if (options.mode != Mode::run) {

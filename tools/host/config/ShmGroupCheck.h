@@ -3,10 +3,13 @@
 
 #include <string>
 
+#include <sys/types.h>
+
 namespace host {
 
 // Why the storages cannot be given to `group` by this process (no such
 // group, or this user is not a member of it), or "" when they can.
-std::string shmGroupProblem(const std::string& group);
+// `gid`, where given, is the group's id when there is no problem.
+std::string shmGroupProblem(const std::string& group, gid_t* gid = nullptr);
 
 }  // namespace host

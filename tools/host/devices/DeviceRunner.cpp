@@ -1,6 +1,7 @@
 #include "DeviceRunner.h"
 
 #include "HostLog.h"
+#include "OptionHints.h"
 #include "PortCheck.h"
 #include "RealtimeThread.h"
 #include "ThreadReadMeter.h"
@@ -44,11 +45,13 @@ std::string secondsText(std::chrono::steady_clock::duration d) {
 
 }  // namespace
 
-DeviceRunner::DeviceRunner(const DeviceConfig& config, PluginLibrary& library, SharedStorages& storages,
-                           const LoggerSettings& logger, ChangeListener& listener, std::int32_t* runFlag,
-                           ReconnectPolicy policy)
-    : name_(config.name),
-      port_(configuredPort(config)),
+DeviceRunner::DeviceRunner(const DeviceConfig& config, const std::string& fileName, PluginLibrary& library,
+                           SharedStorages& storages, const LoggerSettings& logger, ChangeListener& listener,
+                           std::int32_t* runFlag, ReconnectPolicy policy)
+    : config_(config),
+      fileName_(fileName),
+      name_(config.name),
+      port_(portDevicePath(configuredPort(config))),
       library_(library),
       storages_(storages),
       listener_(listener),
@@ -71,11 +74,13 @@ DeviceRunner::~DeviceRunner() {
 bool DeviceRunner::keepRunning() const { return __atomic_load_n(runFlag_, __ATOMIC_RELAXED) != 0; }
 
 bool DeviceRunner::connect() {
+    failure_ = Failure::device;
     device_ = library_.createDev(options_.fresh(), logger_.get());
     if (device_ == nullptr) {
         hostMessage(name_ + ": createDev gave no device");
         return false;
     }
+    failure_ = Failure::storage;
     if (int trouble = storages_.beginClaim(*views_)) {
         hostMessage(name_ + ": not started: " + lockTrouble(trouble));
         storageFailed_ = trouble == ENOTRECOVERABLE;
@@ -98,6 +103,7 @@ bool DeviceRunner::connect() {
         return false;
     }
     connected_ = result == 1 && unclaimed == 0;
+    if (result != 1) failure_ = Failure::init;
     if (!connected_) {
         hostMessage(name_ + ": init failed");
         // While tries go on the device is reconnecting, not failed.
@@ -107,9 +113,23 @@ bool DeviceRunner::connect() {
     }
     stats_.reconnectTry = 0;
     stats_.state = DeviceStats::running;
+    failure_ = Failure::none;
     everConnected_ = true;
     waitSaid_ = false;
     return true;
+}
+
+bool DeviceRunner::configurationFault() const {
+    if (failure_ != Failure::init || config_.library != "quorlix") return false;
+    if (!optionHints(fileName_, config_, options()).empty()) return true;
+    return !port_.empty() && portOpens(port_);
+}
+
+void DeviceRunner::explainFailure() const {
+    if (config_.library == "quorlix")
+        for (const std::string& hint : optionHints(fileName_, config_, options())) hostMessage(hint);
+    if (!port_.empty())
+        for (const std::string& hint : portHints(port_)) hostMessage(name_ + ": " + hint);
 }
 
 bool DeviceRunner::portThere() const { return port_.empty() || ::access(port_.c_str(), F_OK) == 0; }
@@ -217,6 +237,13 @@ bool DeviceRunner::reconnect() {
             return true;
         }
         if (storageFailed_ || storageFailed()) return false;
+        if (configurationFault()) {
+            explainFailure();
+            hostMessage(name_ + ": stopped: its configuration is faulty (see above)");
+            stats_.state = DeviceStats::failed;
+            configFault_ = true;
+            return false;
+        }
         ++stats_.errors;
         delay = std::min(delay * 2, policy_.maxDelay);
     }

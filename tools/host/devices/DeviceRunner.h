@@ -41,9 +41,10 @@ constexpr std::chrono::milliseconds kReadTimeout{100};
 // One configured device: created, initialised and read on a thread of its own.
 class DeviceRunner {
 public:
-    DeviceRunner(const DeviceConfig& config, PluginLibrary& library, SharedStorages& storages,
-                 const LoggerSettings& logger, ChangeListener& listener, std::int32_t* runFlag,
-                 ReconnectPolicy policy = {});
+    // `config` (of the file `fileName`) outlives the runner.
+    DeviceRunner(const DeviceConfig& config, const std::string& fileName, PluginLibrary& library,
+                 SharedStorages& storages, const LoggerSettings& logger, ChangeListener& listener,
+                 std::int32_t* runFlag, ReconnectPolicy policy = {});
     ~DeviceRunner();
     DeviceRunner(const DeviceRunner&) = delete;
     DeviceRunner& operator=(const DeviceRunner&) = delete;
@@ -68,8 +69,18 @@ public:
     // The port its options name, "" when they name none.
     const std::string& port() const { return port_; }
     const DeviceStats& stats() const { return stats_; }
-    // Not started for a reason of the storages, which no try again mends.
-    bool storageGaveUp() const { return storageFailed_; }
+    // After connect() failed: true when the configuration is at fault, not
+    // the line nor the storages: a wand option line it did not recognise,
+    // or options refused while its port opens as the wand opens it. Trying
+    // again would find the same.
+    bool configurationFault() const;
+    // After connect() failed: what the host can add to the device's own
+    // messages (option lines nothing recognised, why the port would not open).
+    void explainFailure() const;
+    // A failed device tries again on its thread: it is reconnecting, not failed.
+    void willRetry() { stats_.state = DeviceStats::reconnecting; }
+    // Its thread ended over a configuration fault found on a later try.
+    bool stoppedOverConfiguration() const { return configFault_.load(); }
     // False while its port names nothing (an adapter not plugged in).
     bool portThere() const;
     // Not started for now: waits on its thread for its port to appear; said once here.
@@ -91,6 +102,8 @@ private:
     // After a failed call: true (reported) when the storages, not the line, failed.
     bool storageFailed();
 
+    const DeviceConfig& config_;
+    std::string fileName_;
     std::string name_;
     std::string port_;
     PluginLibrary& library_;
@@ -108,6 +121,9 @@ private:
     bool storageFailed_ = false;  // no try again can mend it
     bool claimsController_ = false;
     bool waitSaid_ = false;  // the log has said that it waits for its port
+    enum class Failure { none, storage, device, init };
+    Failure failure_ = Failure::none;  // why the last connect() failed
+    std::atomic<bool> configFault_{false};
     bool everConnected_ = false;
     int realtime_ = 0;
     std::uint32_t buttons_[QUORLIX_SHM_ENTRIES] = {};  // as last published, per controller entry

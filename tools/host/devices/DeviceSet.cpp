@@ -6,33 +6,12 @@
 
 namespace host {
 
-namespace {
-
-// What the host can add to a device's own messages when its init failed;
-// true when the fault is the configuration's: an option line the device did
-// not recognise, or options refused while the port opens (a line that cannot
-// be opened may come back; options refused once are refused again).
-bool explainFailure(const DeviceRunner& runner, const DeviceConfig& config, const std::string& fileName) {
-    bool unrecognised = false;
-    if (config.library == "quorlix")
-        for (const std::string& hint : optionHints(fileName, config, runner.options())) {
-            hostMessage(hint);
-            unrecognised = true;
-        }
-    if (runner.port().empty()) return unrecognised;
-    const bool opens = portOpens(runner.port());
-    if (!opens || !unrecognised)
-        for (const std::string& hint : portHints(runner.port())) hostMessage(runner.name() + ": " + hint);
-    return unrecognised || opens;
-}
-
-}  // namespace
-
 DeviceSet::DeviceSet(const HostConfig& config, PluginSet& plugins, SharedStorages& storages, ChangeListener& listener,
                      int realtime)
     : config_(config) {
     for (const DeviceConfig& d : config.devices) {
-        runners_.emplace_back(new DeviceRunner(d, plugins.of(d), storages, config.logger, listener, &runFlag_));
+        runners_.emplace_back(
+            new DeviceRunner(d, config.fileName, plugins.of(d), storages, config.logger, listener, &runFlag_));
         runners_.back()->setRealtime(realtime);
         runners_.back()->setClaimsController(d.library == "quorlix");
     }
@@ -63,11 +42,13 @@ bool DeviceSet::connectAll(bool keepGoing) {
             continue;
         }
         if (runner.connect()) continue;
-        if (explainFailure(runner, config_.devices[i], config_.fileName) && !runner.storageGaveUp()) {
+        runner.explainFailure();
+        if (runner.configurationFault()) {
             faulty_ = true;
             return false;
         }
         if (!keepGoing) return false;
+        runner.willRetry();
     }
     return true;
 }
@@ -83,8 +64,10 @@ void DeviceSet::startInBackground(bool keepGoing, std::function<void()> started)
         const bool connected = connectAll(keepGoing);
         // A stop meanwhile starts nothing more; the devices connected so far end with the runners.
         if (connected && keepRunning()) startAll();
-        start_ = connected || !keepRunning() ? Start::started : faulty_ ? Start::faulty : Start::failed;
-        if (start_ == Start::started && keepRunning() && started) started();
+        const Start state = connected || !keepRunning() ? Start::started : faulty_ ? Start::faulty : Start::failed;
+        // Ready is said before the main loop, seeing `started`, says anything more.
+        if (state == Start::started && keepRunning() && started) started();
+        start_ = state;
         starterDone_ = true;
     });
 }
@@ -127,6 +110,13 @@ std::string DeviceSet::summary() const {
     // Only where it happened: a storage lock busy for longer than its bound.
     if (late > 0) text += ", " + std::to_string(late) + " changes published late (a storage was busy)";
     return text;
+}
+
+bool DeviceSet::faulty() const {
+    if (start_.load() == Start::faulty) return true;
+    for (const auto& r : runners_)
+        if (r->stoppedOverConfiguration()) return true;
+    return false;
 }
 
 std::string DeviceSet::statusLine() const {

@@ -46,6 +46,9 @@ public:
     enum class Start { underway, started, failed, faulty };
     void startInBackground(bool keepGoing, std::function<void()> started = {});
     Start startState() const { return start_.load(); }
+    // A device refused its configuration: at the start, or on a later try
+    // (a wand whose port appeared only then).
+    bool faulty() const;
     // Every device returns within a read time-out, unless it is stuck
     // inside its plug-in: such a device is left behind and named in the
     // lines returned, so that the host still stops.

@@ -8,8 +8,8 @@
 
 namespace host {
 
-// Gives back the configured lines that are still marked for exclusive use
-// although no program has them open: a pseudo-terminal keeps that mark while
+// Gives back the configured pseudo-terminals that are still marked for
+// exclusive use although no program has them open: one keeps that mark while
 // its far end is open, after a host was killed without its stop. Only root
 // can open a line past the mark. A line that any program holds is left as it
 // is. One line said per port that needed something; true unless a port

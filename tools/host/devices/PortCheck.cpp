@@ -14,7 +14,9 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace host {
@@ -51,7 +53,9 @@ std::vector<OpenFile> openFiles(pid_t pid) {
         OpenFile file;
         const std::string path = folder + "/" + entry->d_name;
         file.name = linkTarget(path);
-        file.stated = stat(path.c_str(), &file.info) == 0;
+        // Only devices are looked at: a stat of a file on a hung network
+        // mount would hang too.
+        file.stated = file.name.compare(0, 5, "/dev/") == 0 && stat(path.c_str(), &file.info) == 0;
         files.push_back(file);
     }
     closedir(dir);
@@ -81,8 +85,11 @@ std::string portRefusal(const std::string& port) {
 bool portOpens(const std::string& port) {
     int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
+    // As the device takes it: its lock, and a terminal's attributes.
+    termios attributes {};
+    const bool usable = flock(fd, LOCK_EX | LOCK_NB) == 0 && tcgetattr(fd, &attributes) == 0;
     ::close(fd);
-    return true;
+    return usable;
 }
 
 std::vector<pid_t> portHolders(const std::string& port) {
@@ -141,20 +148,29 @@ std::vector<std::string> portHints(const std::string& port) {
     int fd = ::open(port.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     const bool busy = fd < 0 && errno == EBUSY;
     if (fd >= 0) ::close(fd);
+    // Where other users' processes are hidden (the service's ProtectProc=), a
+    // holder cannot be told from a mark left behind.
+    struct stat init {};
+    const bool seesAll = stat("/proc/1", &init) == 0;
     if (busy && holders.empty())
-        hints.push_back(port + " is still marked for exclusive use by a program that ended without giving it "
-                        "back (a host killed with kill -9?); as root, quorlix-host release CONFIG gives it back "
-                        "(the service does so before it starts)");
+        hints.push_back(port + (seesAll ? " is still marked for exclusive use by a program that ended without giving "
+                                          "it back (a host killed with kill -9?)"
+                                        : " is held by a program this host cannot see, or still marked for exclusive "
+                                          "use by one that ended (a host killed with kill -9?)") +
+                        "; as root, quorlix-host release CONFIG gives a mark left behind back (the service does so "
+                        "before it starts)");
     return hints;
 }
 
 bool portsUsable(const HostConfig& config, bool fromPortFlag) {
     for (const DeviceConfig& d : config.devices) {
-        const std::string port = configuredPort(d);
+        const std::string port = portDevicePath(configuredPort(d));
         if (port.empty()) continue;
         std::string refusal = portRefusal(port);
         if (!refusal.empty()) {
-            hostMessage((fromPortFlag ? std::string("--port") : config.fileName + ": " + d.name) + ": " + refusal);
+            hostMessage((fromPortFlag ? std::string("--port")
+                                      : config.fileName + ":" + std::to_string(configuredPortLine(d)) + ": " + d.name) +
+                        ": " + refusal);
             return false;
         }
         for (pid_t holder : portHolders(port))

@@ -28,12 +28,15 @@ int runMirror(const MirrorOptions& options, const std::atomic<bool>& stop) {
         return 1;
     }
     MirrorStorages mirrored(*storages);
+    bool wrong = false;
     std::unique_ptr<OscMirror> mirror =
         OscMirror::create(options.listen, options.from, mirrored, [](const std::string& text) { hostMessage("mirror: " + text); },
-                          error);
+                          error, &wrong);
+    // A wrong --listen stays wrong; a name not found yet, a port in use or a
+    // network not up at boot may pass, so a service tries again.
     if (!mirror) {
         hostMessage("mirror: " + error);
-        return 2;
+        return wrong ? 2 : 1;
     }
     hostMessage("mirror: listening on " + mirror->where() + (options.from.empty() ? "" : " for " + options.from + " only") +
                 ", storages in " + storages->shmName() + " (stale until the first keyframe)");

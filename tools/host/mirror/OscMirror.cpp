@@ -146,7 +146,8 @@ OscMirror::OscMirror(MirrorTarget& storages, Note note)
       buffer_(kLargestDatagram) {}
 
 std::unique_ptr<OscMirror> OscMirror::create(const std::string& listen, const std::string& from,
-                                             MirrorTarget& storages, Note note, std::string& error) {
+                                             MirrorTarget& storages, Note note, std::string& error,
+                                             bool* wrong) {
     std::unique_ptr<OscMirror> mirror(new OscMirror(storages, std::move(note)));
     if (!from.empty()) {
         if (!resolve(from, mirror->from_, error)) return nullptr;
@@ -161,6 +162,7 @@ std::unique_ptr<OscMirror> OscMirror::create(const std::string& listen, const st
     if ((allDigits(listen) || listen.compare(0, 10, "osc.udp://") == 0) &&
         (!allDigits(port) || port.size() > 5 || std::atoi(port.c_str()) < 1 || std::atoi(port.c_str()) > 65535)) {
         error = "--listen " + listen + ": needs a port from 1 to 65535" + example;
+        if (wrong != nullptr) *wrong = true;
         return nullptr;
     }
     std::string why;
@@ -192,6 +194,7 @@ std::unique_ptr<OscMirror> OscMirror::create(const std::string& listen, const st
     } else {
         creationError = nullptr;
         error = "--listen " + listen + ": not a port or an OSC URL over UDP" + example;
+        if (wrong != nullptr) *wrong = true;
         return nullptr;
     }
     creationError = nullptr;

@@ -28,9 +28,12 @@ public:
 
     // `listen`: a port ("7770") or a liblo URL (osc.udp://:7770/, or a
     // multicast group osc.udp://239.255.42.1:7770/); `from`: a host name or
-    // address to accept datagrams from, "" for any. Null with `error` set.
+    // address to accept datagrams from, "" for any. Null with `error` set;
+    // `wrong`, where given, set when `listen` itself is wrong (not when a
+    // network, a name or a port in use is the reason: those may pass).
     static std::unique_ptr<OscMirror> create(const std::string& listen, const std::string& from,
-                                             MirrorTarget& storages, Note note, std::string& error);
+                                             MirrorTarget& storages, Note note, std::string& error,
+                                             bool* wrong = nullptr);
     ~OscMirror();
     OscMirror(const OscMirror&) = delete;
     OscMirror& operator=(const OscMirror&) = delete;

@@ -1,6 +1,7 @@
 #include "ViewObject.h"
 
 #include "ProcessInfo.h"
+#include "ShmGroupCheck.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -45,15 +46,13 @@ bool setAccess(int fd, const std::string& object, const std::string& group, std:
         error = systemText("setting the mode of shared memory " + object);
         return false;
     }
-    struct group entry {};
-    struct group* found = nullptr;
-    char buffer[4096];
-    errno = getgrnam_r(group.c_str(), &entry, buffer, sizeof buffer, &found);
-    if (found == nullptr) {
-        error = "shm-group: there is no group \"" + group + "\"";
+    gid_t gid = 0;
+    const std::string problem = shmGroupProblem(group, &gid);
+    if (!problem.empty()) {
+        error = "shm-group: " + problem;
         return false;
     }
-    if (fchown(fd, static_cast<uid_t>(-1), found->gr_gid) != 0 || fchmod(fd, 0640) != 0) {
+    if (fchown(fd, static_cast<uid_t>(-1), gid) != 0 || fchmod(fd, 0640) != 0) {
         error = systemText("giving shared memory " + object + " to group " + group +
                            " (the host must be a member of it)");
         return false;

@@ -231,6 +231,10 @@ TEST(HostCommandLine, EachModeTakesItsOwnFlags) {
         {{"mirror", "--listen", "", "--shm", "w"}, "--listen needs a value"},
         {{"mirror", "--shm", "w"}, "mirror needs --listen PORT|URL and --shm NAME"},
         {{"mirror", "--help"}, ""},
+        {{"release", "my.conf"}, ""},
+        {{"release"}, "release needs a configuration file"},
+        {{"release", "a.conf", "b.conf"}, "release takes one configuration file, not \"b.conf\" too"},
+        {{"release", "--shm", "w", "a.conf"}, "release: unknown option \"--shm\" (see --help)"},
         {{"--realtime", "my.conf"}, ""},
         {{"--realtime", "100"}, "--realtime: \"100\" is not a priority from 1 to 99"},
         {{"--osc-ttl", "256"}, "--osc-ttl: \"256\" is not a number of hops from 1 to 255"},
@@ -254,6 +258,35 @@ TEST(HostCommandLine, EachModeTakesItsOwnFlags) {
     ASSERT_TRUE(parse({"--realtime", "my.conf"}, o, error)) << error;
     EXPECT_EQ(o.realtime, 10);
     EXPECT_EQ(o.config, "my.conf");
+}
+
+// The port a wand's options name is found where the wand finds it, and a
+// message about it names the line that named it.
+TEST(HostConfigReader, PortsAreTheDeviceFilesTheWandOpens) {
+    const struct {
+        const char* options;
+        const char* path;
+        unsigned line;
+    } cases[] = {
+        {"serialport /dev/ttyUSB0\n", "/dev/ttyUSB0", 2},
+        {"port com1\n", "/dev/ttyS0", 2},
+        {"valrate 0.1\nPort COM3\n", "/dev/ttyS2", 3},
+        {"port ttyACM0\n", "/dev/ttyACM0", 2},
+        {"port ./wand\n", "./wand", 2},
+        {"port com0\n", "/dev/com0", 2},
+        {"port comx\n", "/dev/comx", 2},
+        {"port com99999999999999999999\n", "/dev/com99999999999999999999", 2},
+        {"port /dev/a\nserialport /dev/b\n", "/dev/b", 3},
+        {"valrate 0.1\n", "", 1},
+    };
+    for (const auto& c : cases) {
+        host::HostConfig config;
+        std::string error;
+        std::istringstream in(std::string("device wand quorlix\n") + c.options);
+        ASSERT_TRUE(host::readConfig(in, "w.conf", config, error)) << error;
+        EXPECT_EQ(host::portDevicePath(host::configuredPort(config.devices[0])), c.path) << c.options;
+        EXPECT_EQ(host::configuredPortLine(config.devices[0]), c.line) << c.options;
+    }
 }
 
 TEST(HostOptionHints, ASlipOfTheKeysFindsTheOptionMeant) {

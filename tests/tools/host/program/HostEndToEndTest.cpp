@@ -434,7 +434,7 @@ TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
     std::string notATerminal = dir.file("file.conf", quietConfig(dir.file("plain-file", "text\n")));
     ChildProcess refusedPort({kHost, notATerminal, "--no-view", "--keep-going"});
     EXPECT_EQ(refusedPort.wait(limit(5s)), 2);
-    EXPECT_EQ(refusedPort.errorText(), "quorlix-host: " + notATerminal + ": wand: " + dir.path() +
+    EXPECT_EQ(refusedPort.errorText(), "quorlix-host: " + notATerminal + ":5: wand: " + dir.path() +
                                            "/plain-file is not a serial port (not a terminal device)\n");
     ChildProcess refusedOption({kHost, "--port", "/etc/hostname", "--no-view"});
     EXPECT_EQ(refusedOption.wait(limit(5s)), 2);
@@ -480,7 +480,7 @@ TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
     ASSERT_EQ(chmod(sim.c_str(), 0755), 0);
     const std::pair<std::vector<std::string>, std::string> mistakes[] = {
         {{"--frobnicate"}, "unknown option \"--frobnicate\" (see --help)"},
-        {{"wacth"}, "\"wacth\" is neither a command (watch, mirror) nor a configuration file (see --help)"},
+        {{"wacth"}, "\"wacth\" is neither a command (watch, mirror, release) nor a configuration file (see --help)"},
         {{dir.path()}, dir.path() + ": is a directory, not a configuration file"},
         {{"--shm", "a/b"}, "--shm: \"a/b\" cannot name a shared-memory object (one word, no '/' inside)"},
         {{"--shm", ""}, "--shm: \"\" cannot name a shared-memory object (one word, no '/' inside)"},

@@ -170,7 +170,7 @@ TEST(HostHardening, AStoppedReaderNeitherKeepsAHostFromStartingNorFromStopping) 
     EXPECT_TRUE(reader.waitForErrorText("the host is not running", limit(5s))) << reader.errorText();
     EXPECT_TRUE(reader.waitForLine([](const std::string& l) { return l.find("buttons 0 0 1 1 0") != std::string::npos; },
                                    limit(5s)))
-        << reader.outputText();
+        << reader.outputText() << "\n--- stderr:\n" << reader.errorText();
     watch.signal(SIGINT);
     reader.signal(SIGINT);
     watch.wait(limit(5s));

@@ -111,10 +111,10 @@ TEST(HostService, TellsTheServiceManagerWhenItIsReadyHowItsWandIsAndThatItRuns) 
     EXPECT_TRUE(host.waitForLine([](const std::string& l) { return l.find("\"buttons\":[0,0,1,") != std::string::npos; },
                                  limit(10s)))
         << host.errorText();
+    const auto took = std::chrono::steady_clock::now() - plugged;
     std::printf("records %lld ms after the wand's port appeared\n",
-                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                           std::chrono::steady_clock::now() - plugged)
-                                           .count()));
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    EXPECT_LE(took, limit(2s)) << "the port is looked for four times a second";
     EXPECT_TRUE(notify.waitFor("STATUS=wand: running", limit(5s))) << notify.all();
     // The watchdog asks for a ping every second: one at least every half.
     EXPECT_TRUE(notify.waitFor("WATCHDOG=1", limit(10s), 3)) << notify.all();
@@ -128,6 +128,37 @@ TEST(HostService, TellsTheServiceManagerWhenItIsReadyHowItsWandIsAndThatItRuns) 
     EXPECT_NE(log.find("quorlix-host: wand: " + port + " is there"), std::string::npos) << log;
 }
 
+// With --keep-going only the line's faults are waited out: options the wand
+// refuses once its port appears end the host; a port another host holds is
+// tried again.
+TEST(HostService, OnlyTheLinesFaultsAreWaitedOut) {
+    TempDir dir;
+    const std::string port = dir.path() + "/wand";
+    const std::string refused = dir.file("refused.conf", quietConfig(port) + "valrate fast\n");
+    ChildProcess waiting({kHost, refused, "--no-view", "--keep-going"});
+    ASSERT_TRUE(waiting.waitForErrorText("waiting for " + port, limit(10s))) << waiting.errorText();
+    ChildProcess sim({kSim, "--link", port, "--stay", "--quiet", "-e", "repeat 1000000 { press 5; wait 50ms; release; wait 50ms }"});
+    EXPECT_EQ(waiting.wait(limit(10s)), 2) << waiting.errorText();
+    EXPECT_NE(waiting.errorText().find("quorlix-host: wand: stopped: its configuration is faulty (see above)"),
+              std::string::npos)
+        << waiting.errorText();
+
+    // The line is held by a host: a second one waits its turn, and takes
+    // the line once the first has stopped.
+    const std::string good = dir.file("good.conf", quietConfig(port));
+    ChildProcess first({kHost, good, "--json"});
+    ASSERT_TRUE(first.waitForLines(1, limit(10s))) << first.errorText();
+    ChildProcess second({kHost, good, "--json", "--keep-going"});
+    ASSERT_TRUE(second.waitForErrorText("reconnect try 1", limit(10s))) << second.errorText();
+    first.signal(SIGTERM);
+    EXPECT_EQ(first.wait(limit(5s)), 0);
+    EXPECT_TRUE(second.waitForLine([](const std::string& l) { return l.find("\"buttons\":[0,0,0,0,1,") != std::string::npos; },
+                                   limit(15s)))
+        << second.errorText();
+    second.signal(SIGTERM);
+    EXPECT_EQ(second.wait(limit(5s)), 0) << second.errorText();
+}
+
 TEST(HostService, AMirrorIsReadyOnceItListens) {
     TempDir dir;
     NotifySocket notify(dir.path() + "/notify");
@@ -138,6 +169,12 @@ TEST(HostService, AMirrorIsReadyOnceItListens) {
                          "osc.udp://127.0.0.1:" + port + "/", "--shm", name});
     EXPECT_TRUE(notify.waitFor("READY=1\nSTATUS=listening on ", limit(10s))) << notify.all() << mirror.errorText();
     EXPECT_NE(notify.all().find("no host followed now (stale)"), std::string::npos) << notify.all();
+    // A wrong --listen stays wrong (2); a port in use may be free later (1).
+    ChildProcess wrong({kHost, "mirror", "--listen", "osc.tcp://127.0.0.1:7770/", "--shm", name + "-wrong"});
+    EXPECT_EQ(wrong.wait(limit(5s)), 2) << wrong.errorText();
+    ChildProcess taken({kHost, "mirror", "--listen", "osc.udp://127.0.0.1:" + port + "/", "--shm", name + "-taken"});
+    EXPECT_EQ(taken.wait(limit(5s)), 1) << taken.errorText();
+    EXPECT_NE(taken.errorText().find("is in use"), std::string::npos) << taken.errorText();
     mirror.signal(SIGTERM);
     EXPECT_EQ(mirror.wait(limit(5s)), 0) << mirror.errorText();
 }
