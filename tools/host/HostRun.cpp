@@ -150,7 +150,7 @@ int runHost(const HostOptions& options) {
     if (!stuck.empty()) leaveStuck(stuck, outputs, sim, *storages);
     const bool started = devices.startState() == DeviceSet::Start::started;
     const bool faulty = devices.faulty();
-    if (!started) status = faulty ? 2 : 1;
+    if (!started) status = 1;
     if (faulty) status = 2;
 
     // The stop: the devices, then what was queued for the outputs, before

@@ -2,16 +2,12 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <mutex>
 
 #include <systemd/sd-daemon.h>
 
 namespace host {
 
 namespace {
-
-// ready() comes from the starter thread, status() from the main loop.
-std::mutex gStatusLock;
 
 // A status is one line to systemd.
 std::string oneLine(const std::string& text) {
@@ -30,13 +26,13 @@ ServiceManager::ServiceManager() {
 }
 
 void ServiceManager::ready(const std::string& status) {
-    std::lock_guard<std::mutex> lock(gStatusLock);
+    std::lock_guard<std::mutex> lock(lock_);
     status_ = oneLine(status);
     sd_notify(0, ("READY=1\nSTATUS=" + status_).c_str());
 }
 
 void ServiceManager::status(const std::string& status) {
-    std::lock_guard<std::mutex> lock(gStatusLock);
+    std::lock_guard<std::mutex> lock(lock_);
     const std::string line = oneLine(status);
     if (line == status_) return;
     status_ = line;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <mutex>
 #include <string>
 
 namespace host {
@@ -28,6 +29,7 @@ public:
 
 private:
     std::chrono::milliseconds pingEvery_{0};
+    std::mutex lock_;  // ready() comes from the starter thread, status() from the main loop
     std::string status_;
 };
 
