@@ -163,6 +163,8 @@ int runHost(const HostOptions& options) {
     devices.clear();
     const std::string oscStatus = outputs.stopPublisher(deadline);
     if (!oscStatus.empty()) line += "quorlix-host: " + oscStatus + "\n";
+    const std::string vrpnStatus = outputs.stopVrpn(deadline);
+    if (!vrpnStatus.empty()) line += "quorlix-host: " + vrpnStatus + "\n";
     sim.terminate();
     outputs.stopLog(deadline);
     storages.reset();

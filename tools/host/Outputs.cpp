@@ -28,18 +28,23 @@ void writeWithin(int fd, const std::string& text, Outputs::Deadline deadline) {
     if (!writer->stop(deadline)) writer.release();  // still blocked: left, with what it uses
 }
 
-std::string screenTitle(std::size_t devices, const SharedStorages& storages, const OscPublisher* publisher) {
+}  // namespace
+
+std::string Outputs::title() const {
     std::string osc;
-    if (publisher != nullptr) {
-        const std::size_t n = publisher->targets().size();
+    if (publisher_ != nullptr) {
+        const std::size_t n = publisher_->targets().size();
         osc = "   OSC to " + std::to_string(n) + (n == 1 ? " receiver" : " receivers");
     }
-    return std::string("quorlix-host ") + QUORLIX_VERSION + "   " + std::to_string(devices) +
-           (devices == 1 ? " device" : " devices") + "   storages " +
-           (storages.shmName().empty() ? "private" : "in " + storages.shmName()) + osc + "   Ctrl-C stops";
+    std::string vrpn;
+    if (vrpn_ != nullptr) {
+        const std::size_t n = vrpn_->clients();
+        vrpn = "   VRPN " + std::to_string(n) + (n == 1 ? " client" : " clients");
+    }
+    return std::string("quorlix-host ") + QUORLIX_VERSION + "   " + std::to_string(devices_) +
+           (devices_ == 1 ? " device" : " devices") + "   storages " +
+           (shmName_.empty() ? "private" : "in " + shmName_) + osc + vrpn + "   Ctrl-C stops";
 }
-
-}  // namespace
 
 template <typename Output>
 void Outputs::stopOrLeave(std::unique_ptr<Output>& output, Deadline deadline) {
@@ -51,6 +56,7 @@ Outputs::~Outputs() {
     stopOrLeave(json_, now);
     stopOrLeave(model_, now);
     stopOrLeave(publisher_, now);
+    stopOrLeave(vrpn_, now);
     if (view_ != HostOptions::View::live && dataFd_ >= 0 && dataFd_ != STDOUT_FILENO) ::close(dataFd_);
     if (logFile_ >= 0) ::close(logFile_);
 }
@@ -63,6 +69,16 @@ bool Outputs::prepare(const HostOptions& options, const HostConfig& config, Shar
         return false;
     }
     oscTrouble_.reset(new OscTrouble(publisher_.get()));
+    const VrpnAddress& vrpn = options.vrpn.on ? options.vrpn : config.vrpn;
+    if (vrpn.on) {
+        std::vector<std::string> names;
+        for (const DeviceConfig& d : config.devices) names.push_back(d.name);
+        vrpn_ = VrpnServer::create(vrpn, names, storages.view(), hostMessage, error);
+        if (!vrpn_) {
+            hostMessage(error);
+            return false;
+        }
+    }
     if (options.log.empty()) return true;
     logFile_ = ::open(options.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (logFile_ >= 0) return true;
@@ -106,6 +122,10 @@ void Outputs::route(HostOptions::View requested, const HostConfig& config) {
         bus_.add(*publisher_);
         publisher_->start();
     }
+    if (vrpn_) {
+        bus_.add(*vrpn_);
+        vrpn_->start();
+    }
     if (view_ == HostOptions::View::json) {
         json_.reset(new JsonFeed(dataFd_));
         bus_.add(*json_);
@@ -117,8 +137,9 @@ void Outputs::route(HostOptions::View requested, const HostConfig& config) {
 }
 
 void Outputs::show(const DeviceSet& devices, const SharedStorages& storages) {
-    screen_.reset(new Screen(view_, dataFd_, *model_, capture_.get(),
-                             screenTitle(devices.runners().size(), storages, publisher_.get()), devices.runners()));
+    devices_ = devices.runners().size();
+    shmName_ = storages.shmName();
+    screen_.reset(new Screen(view_, dataFd_, *model_, capture_.get(), title(), devices.runners()));
 }
 
 std::chrono::milliseconds Outputs::period() const {
@@ -136,6 +157,7 @@ void Outputs::refresh(std::chrono::steady_clock::time_point now) {
         warnings.push_back(std::to_string(capture_->droppedLines()) +
                            " log lines dropped: standard error or the log file takes them too slowly");
     screen_->setWarnings(std::move(warnings));
+    screen_->setTitle(title());
     screen_->tick();
 }
 
@@ -151,6 +173,14 @@ std::string Outputs::stopPublisher(Deadline deadline) {
     const bool ended = publisher_->stop(deadline);
     const std::string status = publisher_->status();
     if (!ended) publisher_.release();
+    return status;
+}
+
+std::string Outputs::stopVrpn(Deadline deadline) {
+    if (!vrpn_) return "";
+    const bool ended = vrpn_->stop(deadline);
+    const std::string status = vrpn_->status();
+    if (!ended) vrpn_.release();
     return status;
 }
 

@@ -13,6 +13,7 @@
 #include "OscTrouble.h"
 #include "Screen.h"
 #include "SharedStorages.h"
+#include "VrpnServer.h"
 
 #include <chrono>
 #include <memory>
@@ -66,6 +67,8 @@ public:
     void endView(Deadline deadline);
     // Sends what is queued; the sender's status line, "" without one.
     std::string stopPublisher(Deadline deadline);
+    // The same for the VRPN server.
+    std::string stopVrpn(Deadline deadline);
     void stopLog(Deadline deadline);
     // The run's last line, where the view's data goes.
     void sayLast(const std::string& line, Deadline deadline);
@@ -82,10 +85,14 @@ private:
     std::unique_ptr<JsonFeed> json_;
     std::unique_ptr<OscPublisher> publisher_;
     std::unique_ptr<OscTrouble> oscTrouble_;
+    std::unique_ptr<VrpnServer> vrpn_;
+    std::size_t devices_ = 0;
+    std::string shmName_;
     ChangeFanOut bus_;
     std::unique_ptr<Screen> screen_;
 
     void routeLog(const HostConfig& config);
+    std::string title() const;
     // Stops an output's thread; one that would not end is left, with its object.
     template <typename Output>
     static void stopOrLeave(std::unique_ptr<Output>& output, Deadline deadline);

@@ -2,6 +2,8 @@
 
 namespace host {
 
-void QueuedOutput::changed(const ChangeEvent& event) { queue_.push(PublishedRecord::from(event)); }
+void QueuedOutput::changed(const ChangeEvent& event) {
+    if (queue_.push(PublishedRecord::from(event))) wake();
+}
 
 }  // namespace host

@@ -34,6 +34,7 @@ public:
     // left behind, and this object with it.
     bool stop(std::chrono::steady_clock::time_point deadline) {
         queue_.close();
+        wake();
         return thread_.joinBefore(deadline);
     }
 
@@ -43,6 +44,9 @@ protected:
     // Until the queue is closed and drained; blocking writes pass givingUp()
     // to writeAll.
     virtual void run() = 0;
+    // After a change was queued or the queue closed, on the caller's thread:
+    // for an output that waits on more than its queue.
+    virtual void wake() {}
     ChangeQueue& queue() { return queue_; }
     const std::atomic<bool>& givingUp() const { return thread_.givingUp(); }
 

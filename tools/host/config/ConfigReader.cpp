@@ -176,6 +176,14 @@ private:
             config_.osc.push_back({number_, w[1]});
             return true;
         }
+        if (keyword == "vrpn") {
+            std::string problem;
+            if (w.size() > 2 || !parseVrpnAddress(w.size() == 2 ? w[1] : "", config_.vrpn, problem))
+                return fail("vrpn takes [[ADDR:]PORT], e.g. vrpn 3883 or vrpn 127.0.0.1:3883" +
+                            (problem.empty() ? ", not \"" + joined(w) + "\"" : ": " + problem));
+            config_.vrpn.origin = fileName_ + ":" + std::to_string(number_) + ": vrpn";
+            return true;
+        }
         if (keyword == "osc-ttl") {
             std::int32_t ttl = 0;
             if (w.size() != 2 || !parseLevel(w[1], ttl) || ttl < 1 || ttl > 255)
@@ -186,7 +194,7 @@ private:
         }
         return fail("unknown setting \"" + w[0] +
                     "\" (before the first device line only showdate, showtime, showthreadid, logging, "
-                    "debuglevel, debugthreshold, shm-group, realtime, osc, osc-ttl and device are allowed)");
+                    "debuglevel, debugthreshold, shm-group, realtime, osc, osc-ttl, vrpn and device are allowed)");
     }
 
     static std::string joined(const std::vector<std::string>& w) {

@@ -1,6 +1,8 @@
 // config/: what the host is told: the flags of its three modes, the configuration file, hints for mistakes.
 #pragma once
 
+#include "VrpnAddress.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,6 +47,7 @@ struct HostConfig {
     int realtime = 0;       // realtime: SCHED_FIFO priority of the device threads; 0: normal
     std::vector<OscLine> osc;
     int oscTtl = 0;         // osc-ttl: multicast hops; 0: the system's (1)
+    VrpnAddress vrpn;       // vrpn: a VRPN server for the devices
     std::vector<DeviceConfig> devices;
 };
 

@@ -154,9 +154,10 @@ unsigned bitOf(Mode mode) {
     return mode == Mode::watch ? kWatch : mode == Mode::mirror ? kMirror : mode == Mode::release ? kRelease : kRun;
 }
 
-// What follows a flag on the command line: nothing, a value, or a priority
-// only when the next word is a number.
-enum class Takes { nothing, value, number };
+// What follows a flag on the command line: nothing, a value, a priority
+// only when the next word is a number, or an address only when the next
+// word is a port or ADDR:PORT (never a configuration file's path).
+enum class Takes { nothing, value, number, address };
 
 struct Flag {
     const char* name;
@@ -270,6 +271,14 @@ const Flag kFlags[] = {
          else o.osc.push_back(value);
          return problem.empty();
      }},
+    {"--vrpn", kRun | kMirror, Takes::address,
+     [](HostOptions& o, const std::string& value, std::string& error) {
+         std::string problem;
+         o.vrpn.origin = "--vrpn";
+         if (parseVrpnAddress(value, o.vrpn, problem)) return true;
+         error = "--vrpn " + visibleText(problem);
+         return false;
+     }},
     {"--osc-ttl", kRun, Takes::value,
      [](HostOptions& o, const std::string& value, std::string& error) {
          if (parseWhole(value, 1, 255, o.oscTtl)) return true;
@@ -366,6 +375,7 @@ bool completeModes(HostOptions& options, std::string& error) {
         options.mirror.shm = options.shm;
         options.mirror.shmGroup = options.shmGroup;
         options.mirror.duration = options.duration;
+        options.mirror.vrpn = options.vrpn;
     }
     if (!options.shmGroup.empty() && options.shm.empty()) {
         error = "--shm-group needs --shm NAME";
@@ -403,6 +413,11 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
             value = argv[++i];
         } else if (flag->takes == Takes::number && i + 1 < argc && argv[i + 1][0] != '\0' &&
                    std::string(argv[i + 1]).find_first_not_of("0123456789") == std::string::npos) {
+            value = argv[++i];
+        } else if (flag->takes == Takes::address && i + 1 < argc && argv[i + 1][0] != '\0' && argv[i + 1][0] != '-' &&
+                   std::string(argv[i + 1]).find('/') == std::string::npos &&
+                   (std::string(argv[i + 1]).find(':') != std::string::npos ||
+                    std::string(argv[i + 1]).find_first_not_of("0123456789") == std::string::npos)) {
             value = argv[++i];
         }
         if (!flag->apply(options, value, error)) return false;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "ModeOptions.h"
+#include "VrpnAddress.h"
 
 #include <string>
 #include <vector>
@@ -27,6 +28,7 @@ struct HostOptions {
     int realtime = -1;      // SCHED_FIFO priority of the device threads; -1: as configured
     std::vector<std::string> osc;  // receivers of every change over OSC (liblo URLs)
     int oscTtl = 0;         // multicast hops; 0: as configured, else the system's (1)
+    VrpnAddress vrpn;       // --vrpn: replaces the configuration's vrpn line
     bool help = false;
     bool version = false;
     WatchOptions watch;

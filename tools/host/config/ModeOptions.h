@@ -1,6 +1,8 @@
 // config/: what the host is told: the flags of its three modes, the configuration file, hints for mistakes.
 #pragma once
 
+#include "VrpnAddress.h"
+
 #include <string>
 
 namespace host {
@@ -24,6 +26,7 @@ struct MirrorOptions {
     std::string shmGroup;  // group that may read them (mode 0640); empty: this user only
     std::string from;      // the one host accepted; empty: any
     double duration = 0.0; // seconds; 0 runs until stopped
+    VrpnAddress vrpn;      // a VRPN server for the mirrored devices
 };
 
 }  // namespace host

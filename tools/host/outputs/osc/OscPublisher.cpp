@@ -1,44 +1,11 @@
 #include "OscPublisher.h"
 
 #include "OscRecordBundle.h"
+#include "PublishedSnapshot.h"
 
 #include <cstring>
 
 namespace host {
-
-namespace {
-
-// The entries in use as readers see them now, with their owners and lost
-// marks; the count.
-std::uint32_t snapshot(const PublishedView& view, PublishedView::Kind kind, std::vector<PublishedRecord>& out,
-                       std::uint32_t& lost) {
-    const std::uint32_t count = view.count(kind);
-    lost = 0;
-    for (std::uint32_t n = 1; n <= count; ++n) {
-        PublishedRecord r;
-        r.entry = n;
-        if (kind == PublishedView::Kind::controller) {
-            quorlix_shm_controller e{};
-            if (!view.read(n, e)) continue;  // not whole: the next keyframe has it
-            r.kind = ChangeEvent::Kind::controller;
-            r.con = e.record;
-            r.lost = e.head.lost != 0;
-            std::memcpy(r.device, e.head.owner, sizeof r.device - 1);
-        } else {
-            quorlix_shm_tracker e{};
-            if (!view.read(n, e)) continue;
-            r.kind = ChangeEvent::Kind::tracker;
-            r.tra = e.record;
-            r.lost = e.head.lost != 0;
-            std::memcpy(r.device, e.head.owner, sizeof r.device - 1);
-        }
-        if (r.lost) lost |= 1u << (n - 1);
-        out.push_back(r);
-    }
-    return count;
-}
-
-}  // namespace
 
 OscPublisher::OscPublisher(SharedStorages& storages, OscResolve resolve)
     : QueuedOutput(kQueueCapacity), storages_(storages), targets_(std::move(resolve)) {}
@@ -93,9 +60,9 @@ void OscPublisher::sendKeyframe() {
     std::vector<PublishedRecord> records;
     const PublishedView& view = storages_.view();
     KeyframeEnd end;
-    end.controllers = snapshot(view, PublishedView::Kind::controller, records,
+    end.controllers = publishedSnapshot(view, PublishedView::Kind::controller, records,
                                                        end.controllersLost);
-    end.trackers = snapshot(view, PublishedView::Kind::tracker, records, end.trackersLost);
+    end.trackers = publishedSnapshot(view, PublishedView::Kind::tracker, records, end.trackersLost);
     for (const PublishedRecord& r : records) send(r);
     OscBundle bundle(LO_TT_IMMEDIATE);
     fillKeyframeEnd(bundle, end, sequence_++);

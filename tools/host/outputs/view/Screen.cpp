@@ -54,6 +54,11 @@ void Screen::setWarnings(std::vector<std::string> warnings) {
     warnings_ = std::move(warnings);
 }
 
+void Screen::setTitle(std::string title) {
+    if (title != title_) warningsChanged_ = true;
+    title_ = std::move(title);
+}
+
 void Screen::tick() {
     auto now = std::chrono::steady_clock::now();
     std::vector<DeviceLine> lines = deviceLines(now);

@@ -37,6 +37,8 @@ public:
     void resize();
     // Lines about trouble the devices cannot report themselves.
     void setWarnings(std::vector<std::string> warnings);
+    // The top line, when what it counts changed.
+    void setTitle(std::string title);
     // The errno of a failed write of the plain view (EPIPE: nobody reads it), or 0.
     int failure() const { return view_ == HostOptions::View::plain ? writer_.failure() : 0; }
 

@@ -1,0 +1,384 @@
+#include "VrpnServer.h"
+
+#include "PublishedSnapshot.h"
+#include "VrpnWire.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace host {
+
+namespace {
+
+std::string peerOf(const sockaddr_in& a) {
+    char text[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &a.sin_addr, text, sizeof text);
+    return std::string(text) + ":" + std::to_string(ntohs(a.sin_port));
+}
+
+void noDelay(int fd) {
+    int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+// A request to be called back: "HOST PORT" and a zero. The port is the
+// client's TCP port; the host it names must look like one (letters, digits
+// and dots), as stock servers insist, but it is never called: the request's
+// own source is, so that a forged name cannot send the server elsewhere.
+bool callBackPort(const char* text, int& port) {
+    char host[200] = {};
+    if (std::sscanf(text, "%199s %d", host, &port) != 2) return false;
+    for (const char* c = host; *c != '\0'; ++c)
+        if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '.') return false;
+    return port >= 1024 && port <= 65535;
+}
+
+}  // namespace
+
+constexpr std::chrono::seconds VrpnServer::kGreetWithin;
+constexpr std::size_t VrpnServer::kClientBacklog;
+constexpr std::size_t VrpnServer::kMaxClients;
+
+VrpnServer::VrpnServer(const std::vector<std::string>& devices, const PublishedView& view, Note note)
+    : QueuedOutput(4096), view_(view), note_(std::move(note)), devices_(devices) {}
+
+VrpnServer::~VrpnServer() {
+    stop(std::chrono::steady_clock::now());
+    clients_.clear();
+    for (int fd : {tcp_, udp_, wakeFd_})
+        if (fd >= 0) ::close(fd);
+}
+
+std::unique_ptr<VrpnServer> VrpnServer::create(const VrpnAddress& address, const std::vector<std::string>& devices,
+                                               const PublishedView& view, Note note, std::string& error) {
+    std::unique_ptr<VrpnServer> server(new VrpnServer(devices, view, std::move(note)));
+    server->address_ = address;
+    server->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (server->wakeFd_ < 0) {
+        error = address.origin + ": " + std::strerror(errno);
+        return nullptr;
+    }
+    if (!server->listen(address, error)) {
+        error = address.origin + ": " + error;
+        return nullptr;
+    }
+    return server;
+}
+
+bool VrpnServer::listen(const VrpnAddress& address, std::string& error) {
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (!address.address.empty()) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        addrinfo* found = nullptr;
+        const int rc = getaddrinfo(address.address.c_str(), nullptr, &hints, &found);
+        if (rc != 0 || found == nullptr) {
+            error = address.address + " is not an IPv4 address of this machine (" + gai_strerror(rc) + ")";
+            return false;
+        }
+        at.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    }
+    // Port 0 asks for a free one: the TCP port found must be free for UDP too.
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        tcp_ = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        udp_ = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (tcp_ < 0 || udp_ < 0) {
+            error = std::strerror(errno);
+            return false;
+        }
+        int on = 1;
+        setsockopt(tcp_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);  // a restart need not wait out TIME_WAIT
+        at.sin_port = htons(static_cast<std::uint16_t>(address.port));
+        const std::string where = address.where();
+        if (bind(tcp_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+            error = where + ": TCP: " + std::strerror(errno) +
+                    (errno == EADDRINUSE ? " (another program, perhaps another VRPN server, has it)" : "");
+            return false;
+        }
+        socklen_t size = sizeof at;
+        getsockname(tcp_, reinterpret_cast<sockaddr*>(&at), &size);
+        if (bind(udp_, reinterpret_cast<sockaddr*>(&at), sizeof at) != 0) {
+            const int e = errno;
+            if (address.port == 0 && e == EADDRINUSE) {
+                ::close(tcp_);
+                ::close(udp_);
+                tcp_ = udp_ = -1;
+                at.sin_port = 0;
+                continue;
+            }
+            error = where + ": UDP: " + std::strerror(e) +
+                    (e == EADDRINUSE ? " (another program, perhaps another VRPN server, has it)" : "");
+            return false;
+        }
+        if (::listen(tcp_, 64) != 0) {
+            error = where + ": " + std::strerror(errno);
+            return false;
+        }
+        port_ = ntohs(at.sin_port);
+        return true;
+    }
+    error = "no port free for both TCP and UDP";
+    return false;
+}
+
+std::string VrpnServer::where() const {
+    VrpnAddress a = address_;
+    a.port = port_;
+    return a.where();
+}
+
+std::string VrpnServer::status() const {
+    return "VRPN: " + std::to_string(served_.load()) + " clients served, " + std::to_string(dropped_.load()) +
+           " dropped, " + std::to_string(QueuedOutput::dropped()) + " changes dropped (queue full)";
+}
+
+void VrpnServer::wake() {
+    if (sleeping_.exchange(false)) {
+        const std::uint64_t one = 1;
+        (void)!::write(wakeFd_, &one, sizeof one);
+    }
+}
+
+bool VrpnServer::room(const std::string& peer) {
+    if (clients_.size() < kMaxClients) return true;
+    note_("VRPN: client " + peer + " refused: " + std::to_string(kMaxClients) + " clients already");
+    return false;
+}
+
+void VrpnServer::accept() {
+    for (;;) {
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        const int fd = accept4(tcp_, reinterpret_cast<sockaddr*>(&from), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0) return;  // none left, or one that went before it was taken
+        const std::string peer = peerOf(from);
+        if (!room(peer)) {
+            ::close(fd);
+            continue;
+        }
+        noDelay(fd);
+        clients_.emplace_back(new VrpnClient(fd, peer, VrpnClient::State::waiting,
+                                             std::chrono::steady_clock::now() + kGreetWithin));
+        send(*clients_.back(), vrpn::cookie());
+    }
+}
+
+void VrpnServer::callBack() {
+    for (;;) {
+        char text[201] = {};
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        const ssize_t n = recvfrom(udp_, text, sizeof text - 1, 0, reinterpret_cast<sockaddr*>(&from), &size);
+        if (n < 0) return;
+        int port = 0;
+        if (!callBackPort(text, port)) continue;  // not a request: the port is VRPN's, but the network is anyone's
+        from.sin_port = htons(static_cast<std::uint16_t>(port));
+        const std::string peer = peerOf(from);
+        // A client asks again every 2 s until it is called: one call each.
+        bool calling = false;
+        for (const auto& c : clients_) calling = calling || c->peer() == peer;
+        if (calling || !room(peer)) continue;
+        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+        if (fd < 0) continue;
+        if (connect(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 && errno != EINPROGRESS) {
+            note_("VRPN: client " + peer + " asked to be called back, which failed: " + std::strerror(errno));
+            ::close(fd);
+            continue;
+        }
+        noDelay(fd);
+        clients_.emplace_back(new VrpnClient(fd, peer, VrpnClient::State::calling,
+                                             std::chrono::steady_clock::now() + kGreetWithin));
+        send(*clients_.back(), vrpn::cookie());
+    }
+}
+
+void VrpnServer::send(VrpnClient& client, const std::string& bytes) {
+    if (client.ended()) return;
+    if (!client.queue(bytes, kClientBacklog)) {
+        client.end("VRPN: client " + client.peer() + " dropped: it stopped reading (" +
+                       std::to_string(client.waitingBytes()) + " bytes waiting for it)",
+                   true);
+        return;
+    }
+    std::string error;
+    if (client.state() != VrpnClient::State::calling && !client.flush(error))
+        client.end("VRPN: client " + client.peer() + " left (" + error + ")", false);
+}
+
+void VrpnServer::broadcast(const std::string& bytes) {
+    if (bytes.empty()) return;
+    for (const auto& c : clients_)
+        if (c->state() == VrpnClient::State::ready) send(*c, bytes);
+}
+
+void VrpnServer::catchUp() {
+    std::vector<PublishedRecord> records;
+    std::uint32_t lost = 0;
+    publishedSnapshot(view_, PublishedView::Kind::controller, records, lost);
+    publishedSnapshot(view_, PublishedView::Kind::tracker, records, lost);
+    std::string bytes;
+    for (const PublishedRecord& r : records)
+        if (r.device[0] != '\0' && !devices_.known(r)) devices_.change(r, bytes);
+    broadcast(bytes);
+}
+
+void VrpnServer::read(VrpnClient& client) {
+    unsigned char buffer[65536];
+    const ssize_t n = ::recv(client.fd(), buffer, sizeof buffer, MSG_DONTWAIT);
+    if (n == 0) {
+        client.end("VRPN: client " + client.peer() + " left", false);
+        return;
+    }
+    if (n < 0) {
+        if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            client.end("VRPN: client " + client.peer() + " left (" + std::strerror(errno) + ")", false);
+        return;
+    }
+    VrpnReader& reader = client.reader();
+    reader.add(buffer, static_cast<std::size_t>(n));
+    for (;;) {
+        switch (reader.next()) {
+        case VrpnReader::Step::more:
+            return;
+        case VrpnReader::Step::greeted: {
+            catchUp();
+            client.setState(VrpnClient::State::ready);
+            served_.fetch_add(1, std::memory_order_relaxed);
+            std::string hello;
+            devices_.greeting(hello);
+            send(client, hello);
+            note_("VRPN: client " + client.peer() + " connected");
+            break;
+        }
+        case VrpnReader::Step::ping: {
+            std::string answer;
+            if (devices_.answerPing(reader.sender(), answer)) send(client, answer);
+            else if (client.firstAskFor(reader.sender()))
+                note_("VRPN: client " + client.peer() + " asks for device \"" + reader.sender() +
+                      "\", which this host does not have");
+            break;
+        }
+        case VrpnReader::Step::disconnect:
+            client.end("VRPN: client " + client.peer() + " left", false);
+            return;
+        case VrpnReader::Step::fault:
+            client.end("VRPN: client " + client.peer() + " dropped: it " + reader.fault(), true);
+            return;
+        }
+    }
+}
+
+void VrpnServer::serve(VrpnClient& client, short events) {
+    std::string error;
+    if (client.state() == VrpnClient::State::calling) {
+        if ((events & (POLLOUT | POLLERR | POLLHUP)) == 0) return;
+        int failure = 0;
+        socklen_t size = sizeof failure;
+        getsockopt(client.fd(), SOL_SOCKET, SO_ERROR, &failure, &size);
+        if (failure != 0) {
+            client.end("VRPN: client " + client.peer() + " asked to be called back, which failed: " +
+                           std::strerror(failure),
+                       false);
+            return;
+        }
+        client.setState(VrpnClient::State::waiting);
+    }
+    if ((events & POLLOUT) != 0 && !client.flush(error)) {
+        client.end("VRPN: client " + client.peer() + " left (" + error + ")", false);
+        return;
+    }
+    if ((events & (POLLIN | POLLHUP | POLLERR)) != 0) read(client);
+}
+
+void VrpnServer::expire(std::chrono::steady_clock::time_point now) {
+    for (const auto& c : clients_)
+        if (c->state() != VrpnClient::State::ready && now >= c->greetBy())
+            c->end("VRPN: client " + c->peer() + " dropped: no VRPN greeting within " +
+                       std::to_string(kGreetWithin.count()) + " s",
+                   true);
+}
+
+void VrpnServer::removeEnded() {
+    for (std::size_t i = 0; i < clients_.size();) {
+        if (!clients_[i]->ended()) {
+            ++i;
+            continue;
+        }
+        if (clients_[i]->dropped()) dropped_.fetch_add(1, std::memory_order_relaxed);
+        note_(clients_[i]->endLine());
+        clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    std::size_t ready = 0;
+    for (const auto& c : clients_) ready += c->state() == VrpnClient::State::ready ? 1 : 0;
+    ready_.store(ready, std::memory_order_relaxed);
+}
+
+void VrpnServer::run() {
+    note_("VRPN: listening on " + where() + " (TCP and UDP)");
+    std::vector<PublishedRecord> batch;
+    std::vector<pollfd> fds;
+    std::string bytes;
+    for (;;) {
+        sleeping_.store(true);
+        queue().takeAll(batch, std::chrono::steady_clock::now());
+        bytes.clear();
+        for (const PublishedRecord& r : batch) devices_.change(r, bytes);
+        broadcast(bytes);
+        removeEnded();
+        if (queue().closed()) break;
+        if (!batch.empty()) continue;
+
+        fds.assign({{wakeFd_, POLLIN, 0}, {tcp_, POLLIN, 0}, {udp_, POLLIN, 0}});
+        auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        for (const auto& c : clients_) {
+            short events = POLLIN;
+            if (c->state() == VrpnClient::State::calling || c->waiting()) events |= POLLOUT;
+            fds.push_back({c->fd(), events, 0});
+            if (c->state() != VrpnClient::State::ready) next = std::min(next, c->greetBy());
+        }
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - std::chrono::steady_clock::now());
+        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(wait.count() + 1, 0)));
+        sleeping_.store(false);
+        if (ready < 0) continue;
+        if ((fds[0].revents & POLLIN) != 0) {
+            std::uint64_t count = 0;
+            (void)!::read(wakeFd_, &count, sizeof count);
+        }
+        // The clients polled are the first ones of the list: accepting adds at its end.
+        const std::size_t polled = fds.size() - 3;
+        for (std::size_t i = 0; i < polled; ++i)
+            if (fds[i + 3].revents != 0) serve(*clients_[i], fds[i + 3].revents);
+        if ((fds[1].revents & POLLIN) != 0) accept();
+        if ((fds[2].revents & POLLIN) != 0) callBack();
+        expire(std::chrono::steady_clock::now());
+        removeEnded();
+    }
+    // Stopping: what is queued goes out while the host gives it time.
+    while (!givingUp().load()) {
+        bool waiting = false;
+        std::string error;
+        for (const auto& c : clients_)
+            if (c->state() == VrpnClient::State::ready && c->waiting() && c->flush(error) && c->waiting()) waiting = true;
+        if (!waiting) break;
+        ::poll(nullptr, 0, 10);
+    }
+    clients_.clear();
+    ready_.store(0);
+}
+
+}  // namespace host

@@ -1,0 +1,86 @@
+// outputs/vrpn/: the wand for VRPN clients: buttons, analogs and trackers over VRPN's own protocol.
+#pragma once
+
+#include "PublishedView.h"
+#include "QueuedOutput.h"
+#include "VrpnAddress.h"
+#include "VrpnClient.h"
+#include "VrpnDevices.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace host {
+
+// A VRPN server on the change bus: every device is a VRPN device of its
+// name. Clients come by TCP to the port, or ask over UDP on the same port
+// to be called back (what stock clients do); either way they get the
+// cookie, the descriptions and each device's state, then every change. All
+// of it happens on the server's own thread: a device only queues its change.
+// A client that stops reading, talks garbage or does not greet in time is
+// dropped with one line, and no other client or device notices.
+class VrpnServer : public QueuedOutput {
+public:
+    using Note = std::function<void(const std::string&)>;
+
+    // Bound before anything starts, so that a taken port is a fault of the
+    // command line or configuration; null with `error` set then.
+    // `view`: the storages whose entries a new client learns even before
+    // they change (a tracker's first pose).
+    static std::unique_ptr<VrpnServer> create(const VrpnAddress& address, const std::vector<std::string>& devices,
+                                              const PublishedView& view, Note note, std::string& error);
+    ~VrpnServer() override;
+
+    // The port it listens on (the free one it found, for port 0).
+    int port() const { return port_; }
+    std::string where() const;
+    std::size_t clients() const { return ready_.load(std::memory_order_relaxed); }
+    std::string status() const;
+
+    // How long a client has to send its cookie.
+    static constexpr std::chrono::seconds kGreetWithin{10};
+    // Bytes that may wait for one client before it counts as gone.
+    static constexpr std::size_t kClientBacklog = 64 * 1024;
+    static constexpr std::size_t kMaxClients = 100;
+
+protected:
+    void run() override;
+    void wake() override;
+
+private:
+    VrpnServer(const std::vector<std::string>& devices, const PublishedView& view, Note note);
+
+    const PublishedView& view_;
+    Note note_;
+    VrpnAddress address_;
+    int port_ = 0;
+    int tcp_ = -1;
+    int udp_ = -1;
+    int wakeFd_ = -1;
+    std::atomic<bool> sleeping_{false};
+    VrpnDevices devices_;
+    std::vector<std::unique_ptr<VrpnClient>> clients_;
+    std::atomic<std::size_t> ready_{0};
+    std::atomic<std::uint64_t> served_{0};
+    std::atomic<std::uint64_t> dropped_{0};
+
+    bool listen(const VrpnAddress& address, std::string& error);
+    void accept();
+    void callBack();
+    void serve(VrpnClient& client, short events);
+    void read(VrpnClient& client);
+    void send(VrpnClient& client, const std::string& bytes);
+    void broadcast(const std::string& bytes);
+    // Entries of the storages no change brought yet, told to every client.
+    void catchUp();
+    void expire(std::chrono::steady_clock::time_point now);
+    void removeEnded();
+    bool room(const std::string& peer);
+};
+
+}  // namespace host
