@@ -20,7 +20,7 @@ install(TARGETS quorlix LIBRARY DESTINATION ${QUORLIX_PLUGIN_INSTALL_DIR})
 install(FILES tools/host/storage/include/quorlix/shm.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/quorlix)
 
 install(FILES README.md DESTINATION ${QUORLIX_DOC_DIR})
-install(FILES docs/configuration.md docs/osc.md docs/windows.md docs/performance.md DESTINATION ${QUORLIX_DOC_DIR}/docs)
+install(FILES docs/configuration.md docs/osc.md docs/vrpn.md docs/windows.md docs/performance.md DESTINATION ${QUORLIX_DOC_DIR}/docs)
 install(FILES examples/wand.conf examples/99-quorlix-wand.rules tools/host/storage/examples/shm_reader.c examples/osc_client.py
               examples/wand.mirror
         DESTINATION ${QUORLIX_DOC_DIR}/examples)

@@ -78,6 +78,7 @@ bool Outputs::prepare(const HostOptions& options, const HostConfig& config, Shar
             hostMessage(error);
             return false;
         }
+        vrpn_->runRealtime(options.realtime >= 0 ? options.realtime : config.realtime);
     }
     if (options.log.empty()) return true;
     logFile_ = ::open(options.log.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

@@ -1,11 +1,13 @@
 #include "MirrorRun.h"
 
 #include "HostLog.h"
+#include "MirrorChanges.h"
 #include "MirrorStorages.h"
 #include "OscMirror.h"
 #include "ServiceManager.h"
 #include "SharedStorages.h"
 #include "ShmGroupCheck.h"
+#include "VrpnServer.h"
 
 #include <chrono>
 #include <memory>
@@ -27,7 +29,21 @@ int runMirror(const MirrorOptions& options, const std::atomic<bool>& stop) {
         hostMessage("mirror: " + error);
         return 1;
     }
-    MirrorStorages mirrored(*storages);
+    MirrorStorages storageTarget(*storages);
+    // With --vrpn, what the mirror writes goes to VRPN clients too. Bound
+    // first: a port that cannot serve is the command line's fault.
+    std::unique_ptr<VrpnServer> vrpn;
+    std::unique_ptr<MirrorChanges> told;
+    if (options.vrpn.on) {
+        vrpn = VrpnServer::create(options.vrpn, {}, storages->view(), [](const std::string& text) { hostMessage("mirror: " + text); },
+                                  error);
+        if (!vrpn) {
+            hostMessage("mirror: " + error);
+            return 2;
+        }
+        told.reset(new MirrorChanges(storageTarget, storages->view(), *vrpn));
+    }
+    MirrorTarget& mirrored = told ? static_cast<MirrorTarget&>(*told) : storageTarget;
     bool wrong = false;
     std::unique_ptr<OscMirror> mirror =
         OscMirror::create(options.listen, options.from, mirrored, [](const std::string& text) { hostMessage("mirror: " + text); },
@@ -45,6 +61,7 @@ int runMirror(const MirrorOptions& options, const std::atomic<bool>& stop) {
         return mirror->stale() || mirror->followed().empty() ? "listening on " + mirror->where() + "; no host followed now (stale)"
                                                              : "following " + mirror->followed();
     };
+    if (vrpn) vrpn->start();
     ServiceManager service;
     service.ready(statusLine());
     const auto started = std::chrono::steady_clock::now();
@@ -59,6 +76,12 @@ int runMirror(const MirrorOptions& options, const std::atomic<bool>& stop) {
     }
     service.stopping();
     hostMessage("mirror: " + mirror->status());
+    mirror.reset();  // nothing more to tell the VRPN server
+    if (vrpn) {
+        const bool ended = vrpn->stop(std::chrono::steady_clock::now() + std::chrono::milliseconds(500));
+        hostMessage("mirror: " + vrpn->status());
+        if (!ended) vrpn.release();  // a send that cannot end: left, with what it uses
+    }
     return 0;
 }
 

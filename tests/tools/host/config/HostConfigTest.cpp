@@ -35,6 +35,7 @@ TEST(HostConfigReader, HostSettingsDevicesAndOptionLinesWithTheirLineNumbers) {
                      "debugthreshold -2\n"
                      "shm-group cave\n"
                      "realtime 20\n"
+                     "vrpn 10.0.0.5:3884\n"
                      "device wand ./quorlix.so\n"
                      "\tserialport\t/dev/ttyUSB0\n"
                      "  valrate 0.05   # ramps\n"
@@ -52,16 +53,20 @@ TEST(HostConfigReader, HostSettingsDevicesAndOptionLinesWithTheirLineNumbers) {
     EXPECT_EQ(config.logger.debugThreshold, -2);
     EXPECT_EQ(config.shmGroup, "cave");
     EXPECT_EQ(config.realtime, 20);
+    EXPECT_TRUE(config.vrpn.on);
+    EXPECT_EQ(config.vrpn.address, "10.0.0.5");
+    EXPECT_EQ(config.vrpn.port, 3884);
+    EXPECT_EQ(config.vrpn.origin, "wand.conf:10: vrpn");
     ASSERT_EQ(config.devices.size(), 2u);
     const host::DeviceConfig& wand = config.devices[0];
     EXPECT_EQ(wand.name, "wand");
     EXPECT_EQ(wand.library, "./quorlix.so");
-    EXPECT_EQ(wand.line, 10u);
+    EXPECT_EQ(wand.line, 11u);
     ASSERT_EQ(wand.options.size(), 3u);
-    EXPECT_EQ(wand.options[0].line, 11u);
+    EXPECT_EQ(wand.options[0].line, 12u);
     EXPECT_EQ(wand.options[0].name, "serialport");
     EXPECT_EQ(wand.options[0].args, std::vector<std::string>{"/dev/ttyUSB0"});
-    EXPECT_EQ(wand.options[1].line, 12u);
+    EXPECT_EQ(wand.options[1].line, 13u);
     EXPECT_EQ(wand.options[2].args.size(), 8u);
     // After a device line every line is the device's, host keywords included.
     ASSERT_EQ(config.devices[1].options.size(), 1u);
@@ -72,7 +77,7 @@ TEST(HostConfigReader, HostSettingsDevicesAndOptionLinesWithTheirLineNumbers) {
 TEST(HostConfigReader, BadLinesAreRefusedWithFileAndLine) {
     EXPECT_EQ(errorOf("showdate off\nverbose on\ndevice w q\n"),
               "wand.conf:2: unknown setting \"verbose\" (before the first device line only showdate, showtime, "
-              "showthreadid, logging, debuglevel, debugthreshold, shm-group, realtime, osc, osc-ttl and device are "
+              "showthreadid, logging, debuglevel, debugthreshold, shm-group, realtime, osc, osc-ttl, vrpn and device are "
               "allowed)");
     EXPECT_EQ(errorOf("\n\nshowtime maybe\ndevice w q\n"), "wand.conf:3: showtime needs on or off, not \"maybe\"");
     EXPECT_EQ(errorOf("showtime\n"), "wand.conf:1: showtime needs on or off");
@@ -83,6 +88,13 @@ TEST(HostConfigReader, BadLinesAreRefusedWithFileAndLine) {
     EXPECT_EQ(errorOf("osc osc.udp://render1/\n"),
               "wand.conf:1: osc osc.udp://render1/: needs a host and a port (1 to 65535) (for example osc.udp://render1:7770/ or "
               "osc.udp://239.255.42.1:7770/)");
+    EXPECT_EQ(errorOf("vrpn 1 2\n"), "wand.conf:1: vrpn takes [[ADDR:]PORT], e.g. vrpn 3883 or vrpn 127.0.0.1:3883, not \"1 2\"");
+    EXPECT_EQ(errorOf("vrpn :3883\n"),
+              "wand.conf:1: vrpn takes [[ADDR:]PORT], e.g. vrpn 3883 or vrpn 127.0.0.1:3883: \":3883\": an address before "
+              "the ':', or the port alone");
+    EXPECT_EQ(errorOf("vrpn cave/1:3883\n"),
+              "wand.conf:1: vrpn takes [[ADDR:]PORT], e.g. vrpn 3883 or vrpn 127.0.0.1:3883: \"cave/1:3883\": cave/1 is not "
+              "an IPv4 address or a host name");
     EXPECT_EQ(errorOf("debuglevel 1x\n"), "wand.conf:1: debuglevel needs a whole number, not \"1x\"");
     EXPECT_EQ(errorOf("debuglevel 99999999999\n"), "wand.conf:1: debuglevel needs a whole number, not \"99999999999\"");
     EXPECT_EQ(errorOf("debugthreshold 1 2\n"), "wand.conf:1: debugthreshold needs a whole number, not \"1 2\"");
@@ -238,6 +250,12 @@ TEST(HostCommandLine, EachModeTakesItsOwnFlags) {
         {{"--realtime", "my.conf"}, ""},
         {{"--realtime", "100"}, "--realtime: \"100\" is not a priority from 1 to 99"},
         {{"--osc-ttl", "256"}, "--osc-ttl: \"256\" is not a number of hops from 1 to 255"},
+        {{"--vrpn", "my.conf"}, ""},
+        {{"--vrpn", "127.0.0.1:0", "my.conf"}, ""},
+        {{"mirror", "--listen", "7770", "--shm", "w", "--vrpn"}, ""},
+        {{"watch", "--shm", "w", "--vrpn"}, "watch: unknown option \"--vrpn\" (see --help)"},
+        {{"--vrpn", "70000"}, "--vrpn \"70000\": the port is a number from 1 to 65535 (or 0: any free one)"},
+        {{"--vrpn", "cave:"}, "--vrpn \"cave:\": the port is a number from 1 to 65535 (or 0: any free one)"},
         {{"--once"}, "unknown option \"--once\" (see --help)"},
         {{"--plain", "--no-view"}, "--no-view: only one of --json, --plain, --no-view"},
         {{"--port"}, "--port needs a value"},
@@ -258,6 +276,24 @@ TEST(HostCommandLine, EachModeTakesItsOwnFlags) {
     ASSERT_TRUE(parse({"--realtime", "my.conf"}, o, error)) << error;
     EXPECT_EQ(o.realtime, 10);
     EXPECT_EQ(o.config, "my.conf");
+    // --vrpn takes a port or ADDR:PORT after it, never a configuration file.
+    struct Vrpn {
+        std::vector<const char*> args;
+        const char* address;
+        int port;
+        const char* config;
+    };
+    for (const Vrpn& v : {Vrpn{{"--vrpn", "my.conf"}, "", 3883, "my.conf"}, Vrpn{{"--vrpn", "3884"}, "", 3884, ""},
+                          Vrpn{{"my.conf", "--vrpn", "cavehost:3885"}, "cavehost", 3885, "my.conf"},
+                          Vrpn{{"mirror", "--listen", "7770", "--shm", "w", "--vrpn", "127.0.0.1:0"}, "127.0.0.1", 0, ""}}) {
+        host::HostOptions vo;
+        ASSERT_TRUE(parse(v.args, vo, error)) << error;
+        const host::VrpnAddress& a = vo.mode == host::HostOptions::Mode::mirror ? vo.mirror.vrpn : vo.vrpn;
+        EXPECT_TRUE(a.on);
+        EXPECT_EQ(a.address, v.address);
+        EXPECT_EQ(a.port, v.port);
+        EXPECT_EQ(vo.config, v.config);
+    }
 }
 
 // The port a wand's options name is found where the wand finds it, and a

@@ -381,7 +381,7 @@ TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
     EXPECT_EQ(refused.errorText(), "quorlix-host: " + bad +
                                        ":3: unknown setting \"verbose\" (before the first device line only showdate, "
                                        "showtime, showthreadid, logging, debuglevel, debugthreshold, shm-group, "
-                                       "realtime, osc, osc-ttl and device are allowed)\n");
+                                       "realtime, osc, osc-ttl, vrpn and device are allowed)\n");
     EXPECT_EQ(refused.outputText(), "");
 
     std::string missing = dir.file("missing.conf", "\ndevice wand lib/none.so\n");

@@ -138,6 +138,9 @@ TEST(HostVrpn, ChangesButtonsValuatorsAndPosesComeAsTheyHappenWithTheirRecordsTi
 TEST(HostVrpn, PosesAreInMetresWithTheDocumentedQuaternion) {
     // Placed at (1, 2, 3) ft, azimuth 90, elevation 30, roll 0; nothing moves it.
     Rig rig("press 1", "emulatetracker 1 [1,2,3,90,30,0] 0 0 0 0 0 0\n");
+    ASSERT_TRUE(rig.host->waitForLine([](const std::string& l) { return l.find("\"kind\":\"tracker\"") != std::string::npos; },
+                                      limit(5s)))
+        << rig.host->errorText();
     VrpnTestClient client;
     std::string error;
     ASSERT_TRUE(client.connectTcp(rig.port, error)) << error;
@@ -262,6 +265,50 @@ TEST(HostVrpn, ThirtyTwoClientsAtOnceEachHearTheChanges) {
     rig.host->signal(SIGTERM);
     EXPECT_EQ(rig.host->wait(limit(5s)), 0);
     EXPECT_NE(rig.host->errorText().find("VRPN: 32 clients served, 0 dropped"), std::string::npos) << rig.host->errorText();
+}
+
+int freeUdpPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t size = sizeof a;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    close(fd);
+    return ntohs(a.sin_port);
+}
+
+TEST(HostVrpn, ARenderNodesMirrorServesWhatItMirrors) {
+    const int osc = freeUdpPort();
+    const std::string shm = "quorlix-vrpn-mirror-" + std::to_string(getpid());
+    ChildProcess mirror({kHost, "mirror", "--listen", std::to_string(osc), "--shm", shm, "--vrpn", "127.0.0.1:0"});
+    ASSERT_TRUE(mirror.waitForErrorText("(TCP and UDP)", limit(5s))) << mirror.errorText();
+    std::smatch m;
+    const std::string text = mirror.errorText();
+    ASSERT_TRUE(std::regex_search(text, m, std::regex("VRPN: listening on 127.0.0.1, port ([0-9]+)"))) << text;
+    Rig rig("repeat 1000 { press 5; wait 100ms; release; wait 100ms }", "",
+            {"--osc", "osc.udp://127.0.0.1:" + std::to_string(osc) + "/"});
+
+    VrpnTestClient client;
+    std::string error;
+    ASSERT_TRUE(client.connectTcp(std::stoi(m[1]), error)) << error;
+    client.greet();
+    for (int state : {1, 0})
+        EXPECT_TRUE(client.waitFor(
+            [state](const Message& msg) {
+                return named(msg, "vrpn_Button Change") && msg.i32(0) == 4 && msg.i32(4) == state;
+            },
+            limit(10s)))
+            << mirror.errorText();
+    // The host goes: the mirror releases everything and says the line is lost.
+    rig.host->signal(SIGTERM);
+    EXPECT_TRUE(client.waitFor(
+        [](const Message& msg) { return named(msg, "vrpn_Base text_message") && msg.i32(0) == 1; }, limit(10s)))
+        << mirror.errorText();
+    mirror.signal(SIGTERM);
+    EXPECT_EQ(mirror.wait(limit(5s)), 0);
+    EXPECT_NE(mirror.errorText().find("mirror: VRPN: 1 clients served"), std::string::npos) << mirror.errorText();
 }
 
 TEST(HostVrpn, AnAddressThatCannotServeIsAFaultBeforeAnythingStarts) {

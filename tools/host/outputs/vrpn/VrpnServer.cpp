@@ -1,6 +1,7 @@
 #include "VrpnServer.h"
 
 #include "PublishedSnapshot.h"
+#include "RealtimeThread.h"
 #include "VrpnWire.h"
 
 #include <algorithm>
@@ -329,6 +330,7 @@ void VrpnServer::removeEnded() {
 }
 
 void VrpnServer::run() {
+    if (realtime_ > 0) runThisThreadRealtime(std::max(1, realtime_ - 1));
     note_("VRPN: listening on " + where() + " (TCP and UDP)");
     std::vector<PublishedRecord> batch;
     std::vector<pollfd> fds;

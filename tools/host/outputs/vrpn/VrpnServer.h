@@ -36,6 +36,10 @@ public:
                                               const PublishedView& view, Note note, std::string& error);
     ~VrpnServer() override;
 
+    // Real-time scheduling for the server's thread: one step below the
+    // devices' `priority`, so that a device always goes first; 0: none.
+    void runRealtime(int priority) { realtime_ = priority; }
+
     // The port it listens on (the free one it found, for port 0).
     int port() const { return port_; }
     std::string where() const;
@@ -59,6 +63,7 @@ private:
     Note note_;
     VrpnAddress address_;
     int port_ = 0;
+    int realtime_ = 0;
     int tcp_ = -1;
     int udp_ = -1;
     int wakeFd_ = -1;
