@@ -3,10 +3,11 @@
 // reads them like any other program.
 //
 //   latency     from the moment the write of a record begins to the moment the
-//               changed record can be read from the host's storage, side by
-//               side with the floor (FloorReader) on a line of its own,
-//               records interleaved; idle, under load (one busy thread per
-//               core) and under load with the host's --realtime
+//               changed record can be read from the host's storage, and to
+//               the moment a VRPN client of the host has it, side by side
+//               with the floor (FloorReader) on a line of its own, records
+//               interleaved; idle, under load (one busy thread per core) and
+//               under load with the host's --realtime
 //   syscalls    system calls of the device's thread per record (strace)
 //   throughput  records per second with quorlix-sim writing unpaced
 //   silence     the host's CPU time and wake-ups while the line stays silent
@@ -21,6 +22,7 @@
 #include "MonotonicClock.h"
 #include "OptionPairs.h"
 #include "SharedRecords.h"
+#include "VrpnButtonClient.h"
 #include "WorkFiles.h"
 
 #include <sched.h>
@@ -30,6 +32,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <map>
@@ -97,6 +100,23 @@ RigStart programs(const Settings& s) {
     return start;
 }
 
+// The port the host's VRPN server found, from its line "VRPN: listening on
+// ADDRESS, port N (TCP and UDP)"; 0 when none came within `timeout`.
+int vrpnPort(const std::string& log, milliseconds timeout) {
+    const auto until = Clock::now() + timeout;
+    do {
+        std::ifstream in(log);
+        std::string line;
+        while (std::getline(in, line)) {
+            const auto listening = line.find("VRPN: listening on ");
+            const auto port = listening == std::string::npos ? listening : line.find(", port ", listening);
+            if (port != std::string::npos) return std::atoi(line.c_str() + port + 7);
+        }
+        std::this_thread::sleep_for(milliseconds(10));
+    } while (Clock::now() < until);
+    return 0;
+}
+
 struct Condition {
     const char* key;   // for --conditions
     const char* name;  // as printed
@@ -117,7 +137,7 @@ struct PathFigures {
 
 struct ConditionFigures {
     const Condition* condition = nullptr;
-    std::vector<PathFigures> paths;  // the host first, the floor last
+    std::vector<PathFigures> paths;  // the host first, the floor last, others between
     std::string loadAverage;
     std::string note;
 };
@@ -147,18 +167,28 @@ std::string latencyUnder(const Settings& s, const std::string& dir, const Condit
     RigStart start = programs(s);
     start.line = hostLine.name();
     if (condition.realtime) start.hostOptions = {"--realtime", std::to_string(priority)};
+    start.hostOptions.insert(start.hostOptions.end(), {"--vrpn", "127.0.0.1:0"});
     HostRig host(start, dir, std::string("latency-") + condition.key, "");
     if (!host.error().empty()) return host.error();
+    const int port = vrpnPort(host.hostLog(), milliseconds(5000));
+    if (port <= 0) return "quorlix-host named no VRPN port; see " + host.hostLog();
+    // An application's client, at the floor reader's priority.
+    VrpnButtonClient vrpn("wand");
+    error = vrpn.start("127.0.0.1", port, priority, milliseconds(5000));
+    if (!error.empty()) return error;
 
-    // The host first, the floor last (the tables compare those two); another
-    // path, such as a mirror of the host's records, goes between them.
-    std::vector<MeasuredPath> paths(2);
+    // The host first, the floor last (the tables compare those two); the
+    // paths that go on from the host's records go between them.
+    std::vector<MeasuredPath> paths(3);
     paths[0].name = "host";
     paths[0].line = &hostLine;
     paths[0].buttons = [&host] { return buttonBits(host.records().controller(1)); };
-    paths[1].name = "floor";
-    paths[1].line = &floorLine;
-    paths[1].buttons = [&floor] { return floor.buttons(); };
+    paths[1].name = "vrpn";
+    paths[1].line = &hostLine;
+    paths[1].buttons = [&vrpn] { return vrpn.buttons(); };
+    paths[2].name = "floor";
+    paths[2].line = &floorLine;
+    paths[2].buttons = [&floor] { return floor.buttons(); };
 
     ProbeSettings probe;
     probe.recordsPerLine = s.records;
@@ -313,6 +343,13 @@ std::string silence(const Settings& s, const std::string& dir, Figures& figures)
 
 double us(double ns) { return ns / 1000.0; }
 
+const PathFigures* pathNamed(const ConditionFigures& c, const std::string& name) {
+    for (const PathFigures& p : c.paths) {
+        if (p.name == name) return &p;
+    }
+    return nullptr;
+}
+
 std::string fixed(double value, int decimals) {
     char text[32];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -330,17 +367,19 @@ std::string latencyLine(const ConditionFigures& c) {
 }
 
 // One table: a row per condition, a column pair per path, then how far the
-// host is off the floor: the p50 difference and the p99 ratio.
+// host is off the floor (the p50 difference and the p99 ratio) and the VRPN
+// client off the host.
 std::string latencyTable(const Figures& f) {
     if (f.conditions.empty()) return "";
     std::ostringstream rows;
     const ConditionFigures& first = f.conditions.front();
     rows << "| Condition |";
     for (const PathFigures& p : first.paths) rows << " " << p.name << " p50 | " << p.name << " p99 |";
-    rows << " host p50 − floor p50 | host p99 ÷ floor p99 | host p99 ÷ idle floor p99 | records seen | load average (1, 5, 15 min) |\n";
+    rows << " host p50 − floor p50 | host p99 ÷ floor p99 | host p99 ÷ idle floor p99 | vrpn p50 − host p50 | records seen |"
+            " load average (1, 5, 15 min) |\n";
     rows << "|---|";
     for (std::size_t p = 0; p < first.paths.size(); ++p) rows << "---|---|";
-    rows << "---|---|---|---|---|\n";
+    rows << "---|---|---|---|---|---|\n";
     const double idleFloorP99 = first.paths.back().latency.p99;
     for (const ConditionFigures& c : f.conditions) {
         const PathFigures& host = c.paths.front();
@@ -350,6 +389,8 @@ std::string latencyTable(const Figures& f) {
         rows << " " << fixed(us(host.latency.median - floor.latency.median), 1) << " µs | "
              << fixed(host.latency.p99 / floor.latency.p99, 2) << "× | "
              << (first.condition->key == std::string("idle") ? fixed(host.latency.p99 / idleFloorP99, 2) + "×" : "—") << " |";
+        const PathFigures* vrpn = pathNamed(c, "vrpn");
+        rows << " " << (vrpn ? fixed(us(vrpn->latency.median - host.latency.median), 1) + " µs" : "—") << " |";
         std::string seen;
         for (const PathFigures& p : c.paths) {
             seen += (seen.empty() ? "" : ", ") + std::to_string(p.latency.count) + " of " + std::to_string(f.latencyRecords);
@@ -361,6 +402,14 @@ std::string latencyTable(const Figures& f) {
 
 std::string figureRows(const Figures& f) {
     std::ostringstream rows;
+    for (const ConditionFigures& c : f.conditions) {
+        const PathFigures* vrpn = pathNamed(c, "vrpn");
+        if (vrpn == nullptr) continue;
+        rows << "| VRPN client, " << c.condition->name << ": median above the host's storage | "
+             << fixed(us(vrpn->latency.median - c.paths.front().latency.median), 1) << " µs | at most 50 µs |\n";
+        rows << "| VRPN client, " << c.condition->name << ": 99th percentile | " << fixed(us(vrpn->latency.p99), 1)
+             << " µs | at most 1 ms |\n";
+    }
     if (f.syscallsPerRecord >= 0) {
         std::string calls;
         for (const auto& call : f.syscallsByName) {

@@ -37,7 +37,8 @@ std::vector<std::int64_t> readStamps(const std::string& path) {
 std::string HostRig::shmName(const std::string& run) { return "quorlix-bench-" + std::to_string(::getpid()) + "-" + run; }
 
 HostRig::HostRig(const RigStart& start, const std::string& dir, const std::string& run, const std::string& script)
-    : link_(start.line.empty() ? dir + "/" + run + ".line" : start.line), stamps_(dir + "/" + run + ".stamps") {
+    : link_(start.line.empty() ? dir + "/" + run + ".line" : start.line), stamps_(dir + "/" + run + ".stamps"),
+      hostLog_(dir + "/" + run + ".host.log") {
     const std::string scriptFile = dir + "/" + run + ".script";
     const std::string config = dir + "/" + run + ".conf";
     const std::string shm = shmName(run);
@@ -60,13 +61,13 @@ HostRig::HostRig(const RigStart& start, const std::string& dir, const std::strin
     command.push_back(start.host);
     command.insert(command.end(), start.hostOptions.begin(), start.hostOptions.end());
     command.insert(command.end(), {"--no-view", "--shm", shm, config});
-    host_.reset(new ChildProcess(command, dir + "/" + run + ".host.log"));
+    host_.reset(new ChildProcess(command, hostLog_));
     if (!host_->started() || !records_.open(shm, milliseconds(10000))) {
-        error_ = "quorlix-host did not start (" + start.host + "); see " + dir + "/" + run + ".host.log";
+        error_ = "quorlix-host did not start (" + start.host + "); see " + hostLog_;
         return;
     }
     // The device's first call publishes its record: from then on it is running.
-    if (!records_.waitForController(1, milliseconds(10000))) error_ = "the wand published nothing; see " + dir + "/" + run + ".host.log";
+    if (!records_.waitForController(1, milliseconds(10000))) error_ = "the wand published nothing; see " + hostLog_;
 }
 
 HostRig::~HostRig() {

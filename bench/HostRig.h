@@ -15,7 +15,7 @@ struct RigStart {
     // The line the host reads; empty: quorlix-sim's, which plays the script.
     std::string line;
     std::vector<std::string> prefix;       // a program the host runs under (strace)
-    std::vector<std::string> hostOptions;  // more of the host's options (--realtime, --osc)
+    std::vector<std::string> hostOptions;  // more of the host's options (--realtime, --osc, --vrpn)
     std::vector<std::string> simOptions;   // more of the simulator's (--pace)
     std::string config;                    // configuration lines after the device's port
 };
@@ -40,12 +40,15 @@ public:
     SharedRecords& records() { return records_; }
     ChildProcess& sim() { return *sim_; }
     ChildProcess& host() { return *host_; }
+    // Where the host's standard output and error go.
+    const std::string& hostLog() const { return hostLog_; }
     // The simulator's write times, once it has ended.
     std::vector<std::int64_t> stamps();
 
 private:
     std::string link_;
     std::string stamps_;
+    std::string hostLog_;
     std::string error_;
     std::unique_ptr<ChildProcess> sim_;
     std::unique_ptr<ChildProcess> host_;

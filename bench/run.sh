@@ -131,6 +131,16 @@ a sequence counter in shared memory, as the host does, observed the same way. Th
 what the kernel's pseudo-terminal costs any reader; the host's distance from
 it is the host's own.
 
+The host runs with \`--vrpn 127.0.0.1:0\`, and on the host's line a third path,
+**vrpn**, follows the same records to a VRPN application: a client of the
+benchmark's connected over TCP on loopback (\`TCP_NODELAY\`), on a thread of its
+own (at the floor reader's priority) that waits in \`poll()\` and keeps the
+wand's buttons from the server's button messages where the probe looks, right
+after the host's storage. Its distance from the host's figure (*vrpn p50 − host
+p50*) is the VRPN server's: the device thread queues the change, the server's
+thread wakes, sends, and the client reads. Targets: a median at most 50 µs above
+the host's, a 99th percentile of at most 1 ms.
+
 \`\`\`
 ${e2e_cmd}
 \`\`\`
@@ -149,7 +159,8 @@ $(cat "${work}/e2e.md.latency")
   have ended). The probe polls as when idle and competes with them, for the
   host and the floor alike.
 - *under load with --realtime*: the same load; the host runs with
-  \`--realtime 10\` (its device thread \`SCHED_FIFO\` 10), the floor reader at
+  \`--realtime 10\` (its device thread \`SCHED_FIFO\` 10; its VRPN server's
+  thread stays at normal priority), the floor reader and the VRPN client at
   the same priority, the probe at \`SCHED_FIFO\` 5 with a 20 µs pause between
   looks: a real-time probe polling back to back would keep the kernel's
   worker that passes a pseudo-terminal's bytes on (it runs at normal
@@ -167,6 +178,8 @@ $(cat "${work}/e2e.md.latency")
 |---|---|---|
 $(cat "${work}/e2e.md")
 
+- VRPN client: the vrpn path of the latency table above, per condition,
+  against its targets.
 - System calls: the host runs under \`strace -f -qq -o FILE\` while
   2000 records arrive one every 5 ms; counted are the calls of the thread that
   reads the line, from the first byte it read to the last. A record costs a
