@@ -169,21 +169,18 @@ void Outputs::endView(Deadline deadline) {
     stopOrLeave(json_, deadline);
 }
 
-std::string Outputs::stopPublisher(Deadline deadline) {
-    if (!publisher_) return "";
-    const bool ended = publisher_->stop(deadline);
-    const std::string status = publisher_->status();
-    if (!ended) publisher_.release();
+template <typename Output>
+std::string Outputs::stopWithStatus(std::unique_ptr<Output>& output, Deadline deadline) {
+    if (!output) return "";
+    const bool ended = output->stop(deadline);
+    const std::string status = output->status();
+    if (!ended) output.release();
     return status;
 }
 
-std::string Outputs::stopVrpn(Deadline deadline) {
-    if (!vrpn_) return "";
-    const bool ended = vrpn_->stop(deadline);
-    const std::string status = vrpn_->status();
-    if (!ended) vrpn_.release();
-    return status;
-}
+std::string Outputs::stopPublisher(Deadline deadline) { return stopWithStatus(publisher_, deadline); }
+
+std::string Outputs::stopVrpn(Deadline deadline) { return stopWithStatus(vrpn_, deadline); }
 
 void Outputs::stopLog(Deadline deadline) {
     if (!capture_) return;

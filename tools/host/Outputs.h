@@ -96,6 +96,9 @@ private:
     // Stops an output's thread; one that would not end is left, with its object.
     template <typename Output>
     static void stopOrLeave(std::unique_ptr<Output>& output, Deadline deadline);
+    // The same, and the output's status line after; "" without the output.
+    template <typename Output>
+    static std::string stopWithStatus(std::unique_ptr<Output>& output, Deadline deadline);
 };
 
 }  // namespace host

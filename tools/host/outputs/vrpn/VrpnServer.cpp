@@ -172,11 +172,14 @@ void VrpnServer::accept() {
             ::close(fd);
             continue;
         }
-        noDelay(fd);
-        clients_.emplace_back(new VrpnClient(fd, peer, VrpnClient::State::waiting,
-                                             std::chrono::steady_clock::now() + kGreetWithin));
-        send(*clients_.back(), vrpn::cookie());
+        add(fd, peer, VrpnClient::State::waiting);
     }
+}
+
+void VrpnServer::add(int fd, const std::string& peer, VrpnClient::State state) {
+    noDelay(fd);
+    clients_.emplace_back(new VrpnClient(fd, peer, state, std::chrono::steady_clock::now() + kGreetWithin));
+    send(*clients_.back(), vrpn::cookie());
 }
 
 void VrpnServer::callBack() {
@@ -201,10 +204,7 @@ void VrpnServer::callBack() {
             ::close(fd);
             continue;
         }
-        noDelay(fd);
-        clients_.emplace_back(new VrpnClient(fd, peer, VrpnClient::State::calling,
-                                             std::chrono::steady_clock::now() + kGreetWithin));
-        send(*clients_.back(), vrpn::cookie());
+        add(fd, peer, VrpnClient::State::calling);
     }
 }
 

@@ -76,6 +76,8 @@ private:
 
     bool listen(const VrpnAddress& address, std::string& error);
     void accept();
+    // A new client, with our cookie queued for it.
+    void add(int fd, const std::string& peer, VrpnClient::State state);
     void callBack();
     void serve(VrpnClient& client, short events);
     void read(VrpnClient& client);
