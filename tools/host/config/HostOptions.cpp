@@ -45,11 +45,11 @@ const char* const kHostUsage =
     "  --osc-ttl N       routers (1 to 255) a multicast datagram may cross (default 1: this\n"
     "                    network only)\n"
     "  --vrpn [[ADDR:]PORT]\n"
-    "                    serve the devices to VRPN applications: device NAME is the VRPN\n"
-    "                    device NAME (NAME@thishost), its buttons, valuators and emulated\n"
-    "                    tracker; TCP and UDP on PORT (default 3883, VRPN's) of every\n"
-    "                    interface, or of ADDR only (e.g. 127.0.0.1:3883); replaces CONFIG's\n"
-    "                    vrpn line (see docs/vrpn.md)\n"
+    "                    serve the devices to VRPN applications: clients open NAME@thishost\n"
+    "                    for a device's buttons, valuators and emulated tracker; TCP and UDP\n"
+    "                    on PORT (default 3883, VRPN's) of every interface, or of ADDR only\n"
+    "                    (e.g. 127.0.0.1:3883); replaces CONFIG's vrpn line. VRPN has no\n"
+    "                    authentication: keep the port on a private network (docs/vrpn.md)\n"
     "  --keep-going      run on when a device's line fails: one whose port is not there (an\n"
     "                    adapter not plugged in) is waited for and starts within a second of\n"
     "                    it appearing, one whose port cannot be opened is tried again from\n"
@@ -215,6 +215,15 @@ bool setRealtime(HostOptions& o, const std::string& value, std::string& error) {
     error = "--realtime: \"" + value + "\" is not a priority from " + std::to_string(kRealtimeLowest) + " to " +
             std::to_string(kRealtimeHighest);
     return false;
+}
+
+// PORT or ADDR:PORT (digits after the last ':'), and nothing a file's path
+// would look like.
+bool looksLikeAddress(const std::string& word) {
+    const std::size_t colon = word.rfind(':');
+    const std::string port = colon == std::string::npos ? word : word.substr(colon + 1);
+    return !word.empty() && word[0] != '-' && word.find('/') == std::string::npos && !port.empty() &&
+           port.find_first_not_of("0123456789") == std::string::npos;
 }
 
 // Every flag of the three modes. A flag given in a mode that does not take
@@ -424,10 +433,7 @@ bool parseHostOptions(int argc, const char* const* argv, HostOptions& options, s
         } else if (flag->takes == Takes::number && i + 1 < argc && argv[i + 1][0] != '\0' &&
                    std::string(argv[i + 1]).find_first_not_of("0123456789") == std::string::npos) {
             value = argv[++i];
-        } else if (flag->takes == Takes::address && i + 1 < argc && argv[i + 1][0] != '\0' && argv[i + 1][0] != '-' &&
-                   std::string(argv[i + 1]).find('/') == std::string::npos &&
-                   (std::string(argv[i + 1]).find(':') != std::string::npos ||
-                    std::string(argv[i + 1]).find_first_not_of("0123456789") == std::string::npos)) {
+        } else if (flag->takes == Takes::address && i + 1 < argc && looksLikeAddress(argv[i + 1])) {
             value = argv[++i];
         }
         if (!flag->apply(options, value, error)) return false;

@@ -9,6 +9,9 @@ std::string VrpnAddress::where() const {
 }
 
 bool parseVrpnAddress(const std::string& text, VrpnAddress& out, std::string& problem) {
+    const std::string origin = out.origin;
+    out = VrpnAddress();
+    out.origin = origin;
     out.on = true;
     if (text.empty()) return true;
     const std::size_t colon = text.rfind(':');

@@ -255,7 +255,7 @@ TEST(HostCommandLine, EachModeTakesItsOwnFlags) {
         {{"mirror", "--listen", "7770", "--shm", "w", "--vrpn"}, ""},
         {{"watch", "--shm", "w", "--vrpn"}, "watch: unknown option \"--vrpn\" (see --help)"},
         {{"--vrpn", "70000"}, "--vrpn \"70000\": the port is a number from 1 to 65535 (or 0: any free one)"},
-        {{"--vrpn", "cave:"}, "--vrpn \"cave:\": the port is a number from 1 to 65535 (or 0: any free one)"},
+        {{"--vrpn", "cave:99999"}, "--vrpn \"cave:99999\": the port is a number from 1 to 65535 (or 0: any free one)"},
         {{"--once"}, "unknown option \"--once\" (see --help)"},
         {{"--plain", "--no-view"}, "--no-view: only one of --json, --plain, --no-view"},
         {{"--port"}, "--port needs a value"},
@@ -284,6 +284,8 @@ TEST(HostCommandLine, EachModeTakesItsOwnFlags) {
         const char* config;
     };
     for (const Vrpn& v : {Vrpn{{"--vrpn", "my.conf"}, "", 3883, "my.conf"}, Vrpn{{"--vrpn", "3884"}, "", 3884, ""},
+                          Vrpn{{"--vrpn", "lab:2.conf"}, "", 3883, "lab:2.conf"},
+                          Vrpn{{"--vrpn", "10.0.0.1:3884", "--vrpn"}, "", 3883, ""},
                           Vrpn{{"my.conf", "--vrpn", "cavehost:3885"}, "cavehost", 3885, "my.conf"},
                           Vrpn{{"mirror", "--listen", "7770", "--shm", "w", "--vrpn", "127.0.0.1:0"}, "127.0.0.1", 0, ""}}) {
         host::HostOptions vo;

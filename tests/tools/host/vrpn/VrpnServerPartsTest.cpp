@@ -182,6 +182,14 @@ host::PublishedRecord controller(const char* device, std::uint8_t buttons, std::
     return r;
 }
 
+host::PublishedRecord tracker(const char* device, std::uint32_t entry) {
+    host::PublishedRecord r;
+    std::strncpy(r.device, device, sizeof r.device - 1);
+    r.kind = host::ChangeEvent::Kind::tracker;
+    r.entry = entry;
+    return r;
+}
+
 TEST(VrpnDevices, ChangesMakeOnlyTheMessagesTheyNeed) {
     host::VrpnDevices devices({"wand"});
     struct Case {
@@ -198,6 +206,7 @@ TEST(VrpnDevices, ChangesMakeOnlyTheMessagesTheyNeed) {
         {"the line is lost", controller("wand", 0x00, 0, true), {0, 0, 2, 4}},
         {"and back", controller("wand", 0x00, 0), {4}},
         {"a device not configured", controller("glove", 0x00, 0), {-1, 1, 2}},
+        {"a tracker", tracker("glove", 3), {3}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -208,6 +217,14 @@ TEST(VrpnDevices, ChangesMakeOnlyTheMessagesTheyNeed) {
         EXPECT_EQ(types, c.types);
     }
     EXPECT_EQ(devices.size(), 2u);
+    // Each device's trackers are its sensors from 0, whatever their entries.
+    for (std::uint32_t entry : {3u, 5u}) {
+        std::string out;
+        devices.change(tracker("glove", entry), out);
+        const std::vector<Parsed> sent = parse(out);
+        ASSERT_EQ(sent.size(), 1u);
+        EXPECT_EQ(host::vrpn::getU32(reinterpret_cast<const unsigned char*>(sent[0].payload.data())), entry == 3 ? 0u : 1u);
+    }
     std::string pong;
     EXPECT_TRUE(devices.answerPing("glove", pong));
     EXPECT_FALSE(devices.answerPing("Tracker0", pong));

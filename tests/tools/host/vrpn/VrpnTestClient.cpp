@@ -153,22 +153,25 @@ void VrpnTestClient::parse() {
         cookie_ = in_.substr(0, 24);
         in_.erase(0, 24);
     }
-    while (in_.size() >= 24) {
-        const std::uint32_t length = be32(in_.data());
+    // Taken from the front as whole messages; the rest is kept for the next read.
+    std::size_t at = 0;
+    while (in_.size() - at >= 24) {
+        const char* head = in_.data() + at;
+        const std::uint32_t length = be32(head);
         if (length < 24) {
             closed_ = true;  // not VRPN: nothing after it can be read
-            return;
+            break;
         }
         const std::size_t payload = length - 24;
         const std::size_t whole = 24 + (payload + 7) / 8 * 8;
-        if (in_.size() < whole) return;
+        if (in_.size() - at < whole) break;
         Message m;
-        m.sec = static_cast<std::int32_t>(be32(in_.data() + 4));
-        m.usec = static_cast<std::int32_t>(be32(in_.data() + 8));
-        m.sender = static_cast<std::int32_t>(be32(in_.data() + 12));
-        m.type = static_cast<std::int32_t>(be32(in_.data() + 16));
-        m.payload = in_.substr(24, payload);
-        in_.erase(0, whole);
+        m.sec = static_cast<std::int32_t>(be32(head + 4));
+        m.usec = static_cast<std::int32_t>(be32(head + 8));
+        m.sender = static_cast<std::int32_t>(be32(head + 12));
+        m.type = static_cast<std::int32_t>(be32(head + 16));
+        m.payload.assign(head + 24, payload);
+        at += whole;
         if (m.type == -1 || m.type == -2) {
             const std::uint32_t n = be32(m.payload.data());
             std::string name = m.payload.substr(4, n);
@@ -177,8 +180,9 @@ void VrpnTestClient::parse() {
         }
         m.senderName = senders_.count(m.sender) != 0 ? senders_[m.sender] : "";
         m.typeName = types_.count(m.type) != 0 ? types_[m.type] : "";
-        messages_.push_back(m);
+        messages_.push_back(std::move(m));
     }
+    in_.erase(0, at);
 }
 
 bool VrpnTestClient::waitFor(const std::function<bool(const Message&)>& want, std::chrono::milliseconds within,

@@ -14,7 +14,7 @@ VrpnClient::VrpnClient(int fd, std::string peer, State state, std::chrono::stead
 VrpnClient::~VrpnClient() { ::close(fd_); }
 
 bool VrpnClient::queue(const std::string& bytes, std::size_t limit) {
-    if (waitingBytes() >= limit) return false;
+    if (waitingBytes() > 0 && waitingBytes() + bytes.size() > limit) return false;
     if (sent_ > 0 && sent_ == out_.size()) {
         out_.clear();
         sent_ = 0;

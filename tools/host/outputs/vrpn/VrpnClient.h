@@ -32,8 +32,9 @@ public:
     std::chrono::steady_clock::time_point greetBy() const { return greetBy_; }
     VrpnReader& reader() { return reader_; }
 
-    // Queues `bytes`; false when `limit` bytes wait already: the client has
-    // stopped reading. (One burst of changes may take it past the limit.)
+    // Queues `bytes`; false when more than `limit` bytes would then wait for
+    // a client with some waiting already: it has stopped reading. (A client
+    // that keeps up takes a burst of any size.)
     bool queue(const std::string& bytes, std::size_t limit);
     // Sends what waits, as far as the socket takes it now; false when the
     // connection failed (`error` set).
@@ -41,8 +42,11 @@ public:
     bool waiting() const { return sent_ < out_.size(); }
     std::size_t waitingBytes() const { return out_.size() - sent_; }
 
-    // Once per client: a name it asked for that the host does not have.
-    bool firstAskFor(const std::string& name) { return asked_.insert(name).second; }
+    // Once per client and name, for the first `most` names: a name it asked
+    // for that the host does not have.
+    bool firstAskFor(const std::string& name, std::size_t most) {
+        return asked_.size() < most && asked_.insert(name).second;
+    }
 
     // Marks the client for closing, with the line that says why; the first
     // reason stands. `dropped`: the server ended it, not the client.

@@ -3,6 +3,7 @@
 #include "VrpnPose.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace host {
 
@@ -63,7 +64,8 @@ void VrpnDevices::analog(const Device& d, std::string& out) {
 
 void VrpnDevices::pose(const Device& d, const PublishedRecord& r, std::string& out) {
     const VrpnPose p = vrpnPose(r.tra);
-    const std::int32_t sensor = static_cast<std::int32_t>(r.entry) - 1;
+    // Each device's trackers are its sensors 0, 1, ... in the order of their entries.
+    const std::int32_t sensor = static_cast<std::int32_t>(std::distance(d.trackers.begin(), d.trackers.find(r.entry)));
     std::string payload;
     vrpn::putI32(payload, sensor);
     vrpn::putI32(payload, sensor);  // room, so that the doubles fall on 8 bytes
@@ -86,7 +88,10 @@ void VrpnDevices::lineText(const Device& d, std::string& out) {
 void VrpnDevices::change(const PublishedRecord& r, std::string& out) {
     Device* d = find(r.device);
     if (d == nullptr) d = add(r.device, &out);
-    if (d == nullptr) return;
+    if (d == nullptr) {
+        ++unnamed_;
+        return;
+    }
     if (r.kind == ChangeEvent::Kind::controller) {
         const vrpn::Stamp time = stampOf(r.con.time_sec, r.con.time_usec);
         const std::uint32_t buttons = std::min<std::uint32_t>(quorlix_net_u32(r.con.button_count), 32);

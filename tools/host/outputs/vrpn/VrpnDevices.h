@@ -13,7 +13,8 @@ namespace host {
 
 // Each device as VRPN clients know it: one sender, named as the device, with
 // its buttons (vrpn_Button), valuators (vrpn_Analog) and tracker entries
-// (vrpn_Tracker sensors), and the messages that tell clients of a change.
+// (vrpn_Tracker sensors 0, 1, ... in the order of its tracker entries), and
+// the messages that tell clients of a change.
 // Every client gets the same ids, so a message is made once for all.
 class VrpnDevices {
 public:
@@ -38,6 +39,8 @@ public:
     bool known(const PublishedRecord& record) const;
 
     std::size_t size() const { return devices_.size(); }
+    // Records of devices past the names it can hold, which no client hears.
+    std::uint64_t unnamed() const { return unnamed_; }
 
 private:
     struct Device {
@@ -52,6 +55,7 @@ private:
         vrpn::Stamp lostTime;
     };
     std::vector<Device> devices_;
+    std::uint64_t unnamed_ = 0;
 
     Device* find(const std::string& name);
     const Device* find(const std::string& name) const;

@@ -5,7 +5,9 @@
 #include "VrpnWire.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 
@@ -28,21 +30,28 @@ std::string peerOf(const sockaddr_in& a) {
     return std::string(text) + ":" + std::to_string(ntohs(a.sin_port));
 }
 
-void noDelay(int fd) {
+std::string addressOf(const std::string& peer) { return peer.substr(0, peer.rfind(':')); }
+
+void tune(int fd) {
     int on = 1;
     setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    const int buffer = VrpnServer::kClientSocketBuffer;
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
 }
 
 // A request to be called back: "HOST PORT" and a zero. The port is the
-// client's TCP port; the host it names must look like one (letters, digits
-// and dots), as stock servers insist, but it is never called: the request's
-// own source is, so that a forged name cannot send the server elsewhere.
+// client's TCP port. The host is never called, only the request's own
+// source, so that a forged name cannot send the server elsewhere.
 bool callBackPort(const char* text, int& port) {
-    char host[200] = {};
-    if (std::sscanf(text, "%199s %d", host, &port) != 2) return false;
-    for (const char* c = host; *c != '\0'; ++c)
-        if (!std::isalnum(static_cast<unsigned char>(*c)) && *c != '.') return false;
-    return port >= 1024 && port <= 65535;
+    const char* c = text;
+    while (*c != '\0' && std::isspace(static_cast<unsigned char>(*c)) == 0) ++c;  // the host
+    if (c == text || *c == '\0') return false;
+    char* end = nullptr;
+    const long number = std::strtol(c, &end, 10);
+    if (end == c || (*end != '\0' && std::isspace(static_cast<unsigned char>(*end)) == 0)) return false;
+    if (number < 1024 || number > 65535) return false;
+    port = static_cast<int>(number);
+    return true;
 }
 
 }  // namespace
@@ -50,12 +59,15 @@ bool callBackPort(const char* text, int& port) {
 constexpr std::chrono::seconds VrpnServer::kGreetWithin;
 constexpr std::size_t VrpnServer::kClientBacklog;
 constexpr std::size_t VrpnServer::kMaxClients;
+constexpr std::size_t VrpnServer::kMaxStrangers;
+constexpr std::size_t VrpnServer::kMaxStrangersPerAddress;
+constexpr int VrpnServer::kClientSocketBuffer;
 
 VrpnServer::VrpnServer(const std::vector<std::string>& devices, const PublishedView& view, Note note)
     : QueuedOutput(4096), view_(view), note_(std::move(note)), devices_(devices) {}
 
 VrpnServer::~VrpnServer() {
-    stop(std::chrono::steady_clock::now());
+    if (!stop(std::chrono::steady_clock::now())) return;  // its thread may still use all of it
     clients_.clear();
     for (int fd : {tcp_, udp_, wakeFd_})
         if (fd >= 0) ::close(fd);
@@ -144,7 +156,9 @@ std::string VrpnServer::where() const {
 }
 
 std::string VrpnServer::status() const {
-    return "VRPN: " + std::to_string(served_.load()) + " clients served, " + std::to_string(dropped_.load()) +
+    const std::uint64_t served = served_.load();
+    return "VRPN: " + std::to_string(served) + (served == 1 ? " client served, " : " clients served, ") +
+           std::to_string(dropped_.load()) +
            " dropped, " + std::to_string(QueuedOutput::dropped()) + " changes dropped (queue full)";
 }
 
@@ -155,17 +169,47 @@ void VrpnServer::wake() {
     }
 }
 
+void VrpnServer::refused(const std::string& why) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now - refusalSaid_ < std::chrono::seconds(10)) {
+        ++refusalsUnsaid_;
+        return;
+    }
+    note_(why + (refusalsUnsaid_ > 0 ? " (and " + std::to_string(refusalsUnsaid_) + " more refused since the last such line)"
+                                      : ""));
+    refusalSaid_ = now;
+    refusalsUnsaid_ = 0;
+}
+
 bool VrpnServer::room(const std::string& peer) {
-    if (clients_.size() < kMaxClients) return true;
-    note_("VRPN: client " + peer + " refused: " + std::to_string(kMaxClients) + " clients already");
+    if (clients_.size() >= kMaxClients) {
+        refused("VRPN: client " + peer + " refused: " + std::to_string(kMaxClients) + " clients already");
+        return false;
+    }
+    std::size_t strangers = 0, fromThere = 0;
+    const std::string address = addressOf(peer);
+    for (const auto& c : clients_) {
+        if (c->state() == VrpnClient::State::ready) continue;
+        ++strangers;
+        if (addressOf(c->peer()) == address) ++fromThere;
+    }
+    if (strangers < kMaxStrangers && fromThere < kMaxStrangersPerAddress) return true;
+    refused("VRPN: client " + peer + " refused: " + std::to_string(strangers) +
+            " connections have not greeted yet (" + std::to_string(fromThere) + " of them from " + address + ")");
     return false;
 }
 
 void VrpnServer::accept() {
-    for (;;) {
+    // A few at a time: a flood of connections must not keep the thread from the clients.
+    for (int taken = 0; taken < 32; ++taken) {
         sockaddr_in from{};
         socklen_t size = sizeof from;
         const int fd = accept4(tcp_, reinterpret_cast<sockaddr*>(&from), &size, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        if (fd < 0 && (errno == EMFILE || errno == ENFILE)) {
+            refused(std::string("VRPN: new clients wait: ") + std::strerror(errno));
+            acceptAgain_ = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+            return;
+        }
         if (fd < 0) return;  // none left, or one that went before it was taken
         const std::string peer = peerOf(from);
         if (!room(peer)) {
@@ -173,17 +217,18 @@ void VrpnServer::accept() {
             continue;
         }
         add(fd, peer, VrpnClient::State::waiting);
+        read(*clients_.back());  // its cookie is often there already
     }
 }
 
 void VrpnServer::add(int fd, const std::string& peer, VrpnClient::State state) {
-    noDelay(fd);
+    tune(fd);
     clients_.emplace_back(new VrpnClient(fd, peer, state, std::chrono::steady_clock::now() + kGreetWithin));
     send(*clients_.back(), vrpn::cookie());
 }
 
 void VrpnServer::callBack() {
-    for (;;) {
+    for (int taken = 0; taken < 32; ++taken) {
         char text[201] = {};
         sockaddr_in from{};
         socklen_t size = sizeof from;
@@ -197,10 +242,19 @@ void VrpnServer::callBack() {
         bool calling = false;
         for (const auto& c : clients_) calling = calling || c->peer() == peer;
         if (calling || !room(peer)) continue;
+        const auto now = std::chrono::steady_clock::now();
+        if (now - callSecond_ >= std::chrono::seconds(1)) {
+            callSecond_ = now;
+            callsThisSecond_ = 0;
+        }
+        if (++callsThisSecond_ > 10) {
+            refused("VRPN: client " + peer + " not called back: more than 10 requests this second");
+            continue;
+        }
         const int fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
         if (fd < 0) continue;
         if (connect(fd, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 && errno != EINPROGRESS) {
-            note_("VRPN: client " + peer + " asked to be called back, which failed: " + std::strerror(errno));
+            refused("VRPN: client " + peer + " asked to be called back, which failed: " + std::strerror(errno));
             ::close(fd);
             continue;
         }
@@ -269,7 +323,7 @@ void VrpnServer::read(VrpnClient& client) {
         case VrpnReader::Step::ping: {
             std::string answer;
             if (devices_.answerPing(reader.sender(), answer)) send(client, answer);
-            else if (client.firstAskFor(reader.sender()))
+            else if (client.firstAskFor(reader.sender(), 4))
                 note_("VRPN: client " + client.peer() + " asks for device \"" + reader.sender() +
                       "\", which this host does not have");
             break;
@@ -307,11 +361,17 @@ void VrpnServer::serve(VrpnClient& client, short events) {
 }
 
 void VrpnServer::expire(std::chrono::steady_clock::time_point now) {
-    for (const auto& c : clients_)
-        if (c->state() != VrpnClient::State::ready && now >= c->greetBy())
+    for (const auto& c : clients_) {
+        if (c->state() == VrpnClient::State::ready || now < c->greetBy()) continue;
+        if (c->state() == VrpnClient::State::calling)
+            c->end("VRPN: client " + c->peer() + " asked to be called back, which got no answer within " +
+                       std::to_string(kGreetWithin.count()) + " s (a firewall on its machine?)",
+                   true);
+        else
             c->end("VRPN: client " + c->peer() + " dropped: no VRPN greeting within " +
                        std::to_string(kGreetWithin.count()) + " s",
                    true);
+    }
 }
 
 void VrpnServer::removeEnded() {
@@ -339,22 +399,26 @@ void VrpnServer::run() {
         sleeping_.store(true);
         queue().takeAll(batch, std::chrono::steady_clock::now());
         bytes.clear();
+        const std::uint64_t unnamed = devices_.unnamed();
         for (const PublishedRecord& r : batch) devices_.change(r, bytes);
         broadcast(bytes);
+        if (unnamed == 0 && devices_.unnamed() > 0)
+            note_("VRPN: more devices than " + std::to_string(devices_.size()) + ": the others' records reach no client");
         removeEnded();
         if (queue().closed()) break;
-        if (!batch.empty()) continue;
 
-        fds.assign({{wakeFd_, POLLIN, 0}, {tcp_, POLLIN, 0}, {udp_, POLLIN, 0}});
-        auto next = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+        // The clients are served between changes too, however many come.
+        const auto now = std::chrono::steady_clock::now();
+        fds.assign({{wakeFd_, POLLIN, 0}, {tcp_, static_cast<short>(now >= acceptAgain_ ? POLLIN : 0), 0}, {udp_, POLLIN, 0}});
+        auto next = batch.empty() ? now + std::chrono::seconds(1) : now;
         for (const auto& c : clients_) {
             short events = POLLIN;
             if (c->state() == VrpnClient::State::calling || c->waiting()) events |= POLLOUT;
             fds.push_back({c->fd(), events, 0});
             if (c->state() != VrpnClient::State::ready) next = std::min(next, c->greetBy());
         }
-        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - std::chrono::steady_clock::now());
-        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(wait.count() + 1, 0)));
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
+        const int ready = ::poll(fds.data(), fds.size(), batch.empty() ? static_cast<int>(std::max<long long>(wait.count() + 1, 0)) : 0);
         sleeping_.store(false);
         if (ready < 0) continue;
         if ((fds[0].revents & POLLIN) != 0) {

@@ -34,6 +34,7 @@ public:
     // they change (a tracker's first pose).
     static std::unique_ptr<VrpnServer> create(const VrpnAddress& address, const std::vector<std::string>& devices,
                                               const PublishedView& view, Note note, std::string& error);
+    // A server whose thread would not stop is left as it is (see QueuedOutput).
     ~VrpnServer() override;
 
     // Real-time scheduling for the server's thread: one step below the
@@ -51,6 +52,14 @@ public:
     // Bytes that may wait for one client before it counts as gone.
     static constexpr std::size_t kClientBacklog = 64 * 1024;
     static constexpr std::size_t kMaxClients = 100;
+    // Clients not greeted yet, in all and from one address: what strangers
+    // on the network can hold without a cookie, so that they cannot keep
+    // the lab's clients out.
+    static constexpr std::size_t kMaxStrangers = 64;
+    static constexpr std::size_t kMaxStrangersPerAddress = 32;
+    // The kernel's buffer for each client: with the backlog, what a client
+    // that stopped reading costs before it is dropped.
+    static constexpr int kClientSocketBuffer = 64 * 1024;
 
 protected:
     void run() override;
@@ -87,7 +96,18 @@ private:
     void catchUp();
     void expire(std::chrono::steady_clock::time_point now);
     void removeEnded();
+    // Whether a client from `peer` may come now; a refusal is said at most
+    // once per 10 s, with the count.
     bool room(const std::string& peer);
+    void refused(const std::string& why);
+    std::chrono::steady_clock::time_point refusalSaid_{};
+    std::uint64_t refusalsUnsaid_ = 0;
+    // Out of descriptors: the listening socket rests a moment.
+    std::chrono::steady_clock::time_point acceptAgain_{};
+    // Call-backs in the current second, so that forged requests cannot make
+    // the server a port scanner.
+    std::chrono::steady_clock::time_point callSecond_{};
+    int callsThisSecond_ = 0;
 };
 
 }  // namespace host
