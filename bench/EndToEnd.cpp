@@ -172,9 +172,14 @@ std::string latencyUnder(const Settings& s, const std::string& dir, const Condit
     if (!host.error().empty()) return host.error();
     const int port = vrpnPort(host.hostLog(), milliseconds(5000));
     if (port <= 0) return "quorlix-host named no VRPN port; see " + host.hostLog();
-    // An application's client, at the floor reader's priority.
+    // An application's client. Idle, it looks without a pause, as a main
+    // loop on a core of its own does; under load no core is its own, and it
+    // sleeps until the bytes come (at the floor reader's priority).
     VrpnButtonClient vrpn("wand");
-    error = vrpn.start("127.0.0.1", port, priority, milliseconds(5000));
+    VrpnButtonClient::Waiting waiting;
+    waiting.looks = !condition.load;
+    waiting.fifoPriority = priority;
+    error = vrpn.start("127.0.0.1", port, waiting, milliseconds(5000));
     if (!error.empty()) return error;
 
     // The host first, the floor last (the tables compare those two); the

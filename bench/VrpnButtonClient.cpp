@@ -6,6 +6,7 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sched.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -54,7 +55,7 @@ VrpnButtonClient::~VrpnButtonClient() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-std::string VrpnButtonClient::start(const std::string& address, int port, int fifoPriority,
+std::string VrpnButtonClient::start(const std::string& address, int port, Waiting waiting,
                                     std::chrono::milliseconds timeout) {
     const std::string where = address + ":" + std::to_string(port);
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
@@ -76,10 +77,11 @@ std::string VrpnButtonClient::start(const std::string& address, int port, int fi
     if (::send(fd_, kCookie, sizeof kCookie, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof kCookie)) {
         return "VRPN: cannot greet " + where;
     }
+    waiting_ = waiting;
     thread_ = std::thread([this] { run(); });
-    if (fifoPriority > 0) {
+    if (!waiting.looks && waiting.fifoPriority > 0) {
         sched_param p{};
-        p.sched_priority = fifoPriority;
+        p.sched_priority = waiting.fifoPriority;
         const int result = pthread_setschedparam(thread_.native_handle(), SCHED_FIFO, &p);
         if (result != 0) return std::string("VRPN client thread: SCHED_FIFO: ") + std::strerror(result);
     }
@@ -96,8 +98,10 @@ void VrpnButtonClient::run() {
     pending.reserve(64 * 1024);
     char chunk[16 * 1024];
     while (!stop_.load(std::memory_order_relaxed)) {
+        // Looking without a pause, the figure is the server's and the
+        // socket's, not this thread's own wake-up.
         pollfd p{fd_, POLLIN, 0};
-        const int ready = ::poll(&p, 1, 100);
+        const int ready = ::poll(&p, 1, waiting_.looks ? 0 : 100);
         if (ready < 0 && errno != EINTR) break;
         if (ready <= 0) continue;
         const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);

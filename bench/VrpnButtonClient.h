@@ -20,10 +20,16 @@ public:
     VrpnButtonClient(const VrpnButtonClient&) = delete;
     VrpnButtonClient& operator=(const VrpnButtonClient&) = delete;
 
-    // Connects to `address` (IPv4) and `port`, its thread under SCHED_FIFO
-    // at `fifoPriority` when that is above 0; "" once the device's button
+    // How its thread waits for the server's bytes.
+    struct Waiting {
+        // Looks at the socket without a pause, as an application's main
+        // loop does on a core of its own; else sleeps in poll().
+        bool looks = true;
+        int fifoPriority = 0;  // SCHED_FIFO for a thread that sleeps; 0: normal
+    };
+    // Connects to `address` (IPv4) and `port`; "" once the device's button
     // states have come, else why not.
-    std::string start(const std::string& address, int port, int fifoPriority, std::chrono::milliseconds timeout);
+    std::string start(const std::string& address, int port, Waiting waiting, std::chrono::milliseconds timeout);
     // The buttons now, VRPN button b at bit b (the wand's button b + 1, as buttonBits).
     std::uint32_t buttons() const { return bits_.load(std::memory_order_acquire); }
 
@@ -35,6 +41,7 @@ private:
     int fd_ = -1;
     std::thread thread_;
     std::atomic<bool> stop_{false};
+    Waiting waiting_;
     std::atomic<int> state_{0};  // 0 waiting for the states, 1 they came, -1 connection over
     std::atomic<std::uint32_t> bits_{0};
     // The thread's own: the server's names for its sender and type ids.

@@ -134,12 +134,17 @@ it is the host's own.
 The host runs with \`--vrpn 127.0.0.1:0\`, and on the host's line a third path,
 **vrpn**, follows the same records to a VRPN application: a client of the
 benchmark's connected over TCP on loopback (\`TCP_NODELAY\`), on a thread of its
-own (at the floor reader's priority) that waits in \`poll()\` and keeps the
-wand's buttons from the server's button messages where the probe looks, right
-after the host's storage. Its distance from the host's figure (*vrpn p50 − host
-p50*) is the VRPN server's: the device thread queues the change, the server's
-thread wakes, sends, and the client reads. Targets: a median at most 50 µs above
-the host's, a 99th percentile of at most 1 ms.
+own that keeps the wand's buttons from the server's button messages where the
+probe looks, right after the host's storage. Its distance from the host's figure
+(*vrpn p50 − host p50*) is the VRPN server's: the device thread queues the change,
+the server's thread wakes and sends, and the client has the bytes. Idle, the
+client looks at its socket without a pause, as an application's main loop on a
+core of its own does, so the figure is the server's and the socket's; a client
+that sleeps in \`poll()\` adds its own wake-up, some 70 µs on this machine. Under
+load no core is the client's own: it sleeps in \`poll()\` until the bytes come
+(with \`--realtime\` at the floor reader's priority), and the figure includes its
+wake-up. Targets: a median at most 50 µs above the host's, a 99th percentile
+of at most 1 ms.
 
 \`\`\`
 ${e2e_cmd}
@@ -159,9 +164,9 @@ $(cat "${work}/e2e.md.latency")
   have ended). The probe polls as when idle and competes with them, for the
   host and the floor alike.
 - *under load with --realtime*: the same load; the host runs with
-  \`--realtime 10\` (its device thread \`SCHED_FIFO\` 10; its VRPN server's
-  thread stays at normal priority), the floor reader and the VRPN client at
-  the same priority, the probe at \`SCHED_FIFO\` 5 with a 20 µs pause between
+  \`--realtime 10\` (its device thread \`SCHED_FIFO\` 10, its VRPN server's
+  thread 9), the floor reader and the VRPN client at the same priority as the
+  device thread, the probe at \`SCHED_FIFO\` 5 with a 20 µs pause between
   looks: a real-time probe polling back to back would keep the kernel's
   worker that passes a pseudo-terminal's bytes on (it runs at normal
   priority) off its core. The pauses make this probe, if anything, slower to

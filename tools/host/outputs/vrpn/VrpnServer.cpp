@@ -16,7 +16,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -69,7 +69,7 @@ VrpnServer::VrpnServer(const std::vector<std::string>& devices, const PublishedV
 VrpnServer::~VrpnServer() {
     if (!stop(std::chrono::steady_clock::now())) return;  // its thread may still use all of it
     clients_.clear();
-    for (int fd : {tcp_, udp_, wakeFd_})
+    for (int fd : {tcp_, udp_, wakeFd_, wakeWrite_})
         if (fd >= 0) ::close(fd);
 }
 
@@ -77,7 +77,13 @@ std::unique_ptr<VrpnServer> VrpnServer::create(const VrpnAddress& address, const
                                                const PublishedView& view, Note note, std::string& error) {
     std::unique_ptr<VrpnServer> server(new VrpnServer(devices, view, std::move(note)));
     server->address_ = address;
-    server->wakeFd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    // A pipe rather than an eventfd: its writer hands the reader its own
+    // processor as it goes back to its line, which wakes the server soonest.
+    int ends[2] = {-1, -1};
+    if (pipe2(ends, O_NONBLOCK | O_CLOEXEC) == 0) {
+        server->wakeFd_ = ends[0];
+        server->wakeWrite_ = ends[1];
+    }
     if (server->wakeFd_ < 0) {
         error = address.origin + ": " + std::strerror(errno);
         return nullptr;
@@ -164,8 +170,8 @@ std::string VrpnServer::status() const {
 
 void VrpnServer::wake() {
     if (sleeping_.exchange(false)) {
-        const std::uint64_t one = 1;
-        (void)!::write(wakeFd_, &one, sizeof one);
+        const char one = 1;
+        (void)!::write(wakeWrite_, &one, sizeof one);
     }
 }
 
@@ -407,10 +413,11 @@ void VrpnServer::run() {
         removeEnded();
         if (queue().closed()) break;
 
-        // The clients are served between changes too, however many come.
+        // The clients are served between changes too, however many come:
+        // every turn polls.
         const auto now = std::chrono::steady_clock::now();
         fds.assign({{wakeFd_, POLLIN, 0}, {tcp_, static_cast<short>(now >= acceptAgain_ ? POLLIN : 0), 0}, {udp_, POLLIN, 0}});
-        auto next = batch.empty() ? now + std::chrono::seconds(1) : now;
+        auto next = now + std::chrono::seconds(1);
         for (const auto& c : clients_) {
             short events = POLLIN;
             if (c->state() == VrpnClient::State::calling || c->waiting()) events |= POLLOUT;
@@ -418,12 +425,14 @@ void VrpnServer::run() {
             if (c->state() != VrpnClient::State::ready) next = std::min(next, c->greetBy());
         }
         const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(next - now);
-        const int ready = ::poll(fds.data(), fds.size(), batch.empty() ? static_cast<int>(std::max<long long>(wait.count() + 1, 0)) : 0);
+        // Changes queued since the look above have written the pipe: poll returns at once.
+        const int ready = ::poll(fds.data(), fds.size(), static_cast<int>(std::max<long long>(wait.count() + 1, 0)));
         sleeping_.store(false);
         if (ready < 0) continue;
         if ((fds[0].revents & POLLIN) != 0) {
-            std::uint64_t count = 0;
-            (void)!::read(wakeFd_, &count, sizeof count);
+            char drained[64];
+            while (::read(wakeFd_, drained, sizeof drained) > 0) {
+            }
         }
         // The clients polled are the first ones of the list: accepting adds at its end.
         const std::size_t polled = fds.size() - 3;

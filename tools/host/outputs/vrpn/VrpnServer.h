@@ -75,7 +75,8 @@ private:
     int realtime_ = 0;
     int tcp_ = -1;
     int udp_ = -1;
-    int wakeFd_ = -1;
+    int wakeFd_ = -1;     // the wake-up pipe's end the server polls
+    int wakeWrite_ = -1;  // and the one wake() writes
     std::atomic<bool> sleeping_{false};
     VrpnDevices devices_;
     std::vector<std::unique_ptr<VrpnClient>> clients_;
