@@ -71,6 +71,10 @@ std::string unknownOptionHint(const std::string& fileName, const OptionLine& opt
         return emulated ? "" : where + "\"" + option.name + "\": tracker options need an emulatetracker line";
     if (isOneOf(option.name, kWandOptions, sizeof kWandOptions / sizeof *kWandOptions)) return "";
     std::string hint = where + "\"" + option.name + "\" is not an option of the wand";
+    // The host's own settings, written under a device by mistake.
+    static const char* const kHostSettings[] = {"osc", "osc-ttl", "vrpn", "shm-group", "realtime"};
+    if (isOneOf(option.name, kHostSettings, sizeof kHostSettings / sizeof *kHostSettings))
+        return hint + " (it is a setting of the host: write it before the first device line)";
     std::string meant = closestWandOption(option.name);
     if (!meant.empty()) hint += " (did you mean \"" + meant + "\"?)";
     return hint;

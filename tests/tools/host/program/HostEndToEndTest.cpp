@@ -462,6 +462,8 @@ TEST(HostEndToEnd, ConfigurationFaultsNameFileAndLineAndStartNothing) {
     } faults[] = {
         {"an option the wand does not know", quietConfig(port, "valrat 0.05\n"),
          ":6: \"valrat\" is not an option of the wand (did you mean \"valrate\"?)"},
+        {"a host setting under the device", quietConfig(port, "vrpn 3883\n"),
+         ":6: \"vrpn\" is not an option of the wand (it is a setting of the host: write it before the first device line)"},
         {"a value the wand refuses", quietConfig(port, "valrate fast\n"), "a device's configuration is faulty"},
         {"a group that does not exist", "shm-group no-such-group-q\n" + quietConfig(port),
          ":1: shm-group: there is no group \"no-such-group-q\""},

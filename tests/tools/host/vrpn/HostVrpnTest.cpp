@@ -103,6 +103,7 @@ TEST(HostVrpn, BothWaysInGreetWithTheCookieDescriptionsAndTheStateOfAHeldButton)
         EXPECT_EQ(pose.i32(0), 0);
         EXPECT_EQ(pose.payload.size(), 64u);
         EXPECT_EQ(pose.f64(8 + 24 + 24), 1.0);  // w of the identity
+        EXPECT_GT(pose.sec, 0) << "a pose its device never stamped carries the time it was first read";
         // The base class's ping is answered, so clients never warn of a silent server.
         client.ping();
         EXPECT_TRUE(client.waitFor([](const Message& m) { return named(m, "vrpn_Base pong_message"); }, limit(5s)));

@@ -163,9 +163,11 @@ std::string VrpnServer::where() const {
 
 std::string VrpnServer::status() const {
     const std::uint64_t served = served_.load();
+    const std::uint64_t strangers = strangersDropped_.load();
     return "VRPN: " + std::to_string(served) + (served == 1 ? " client served, " : " clients served, ") +
-           std::to_string(dropped_.load()) +
-           " dropped, " + std::to_string(QueuedOutput::dropped()) + " changes dropped (queue full)";
+           std::to_string(dropped_.load()) + " dropped, " +
+           (strangers > 0 ? std::to_string(strangers) + " connections that never greeted dropped, " : "") +
+           std::to_string(QueuedOutput::dropped()) + " changes dropped (queue full)";
 }
 
 void VrpnServer::wake() {
@@ -293,8 +295,23 @@ void VrpnServer::catchUp() {
     publishedSnapshot(view_, PublishedView::Kind::controller, records, lost);
     publishedSnapshot(view_, PublishedView::Kind::tracker, records, lost);
     std::string bytes;
-    for (const PublishedRecord& r : records)
-        if (r.device[0] != '\0' && !devices_.known(r)) devices_.change(r, bytes);
+    for (PublishedRecord& r : records) {
+        // A controller entry whose device never set it up (its start failed)
+        // has neither buttons nor valuators.
+        const bool controller = r.kind == ChangeEvent::Kind::controller;
+        if (r.device[0] == '\0' || devices_.known(r)) continue;
+        if (controller && r.con.button_count == 0 && r.con.valuator_count == 0) continue;
+        // A pose its device never stamped (a tracker that starts at 0 and
+        // has not moved): the time the server first read it.
+        std::int32_t& sec = controller ? r.con.time_sec : r.tra.time_sec;
+        std::int32_t& usec = controller ? r.con.time_usec : r.tra.time_usec;
+        if (sec == 0 && usec == 0) {
+            const vrpn::Stamp now = vrpn::stampNow();
+            sec = static_cast<std::int32_t>(htonl(static_cast<std::uint32_t>(now.sec)));
+            usec = static_cast<std::int32_t>(htonl(static_cast<std::uint32_t>(now.usec)));
+        }
+        devices_.change(r, bytes);
+    }
     broadcast(bytes);
 }
 
@@ -386,7 +403,8 @@ void VrpnServer::removeEnded() {
             ++i;
             continue;
         }
-        if (clients_[i]->dropped()) dropped_.fetch_add(1, std::memory_order_relaxed);
+        if (clients_[i]->dropped())
+            (clients_[i]->state() == VrpnClient::State::ready ? dropped_ : strangersDropped_).fetch_add(1, std::memory_order_relaxed);
         note_(clients_[i]->endLine());
         clients_.erase(clients_.begin() + static_cast<std::ptrdiff_t>(i));
     }

@@ -82,7 +82,8 @@ private:
     std::vector<std::unique_ptr<VrpnClient>> clients_;
     std::atomic<std::size_t> ready_{0};
     std::atomic<std::uint64_t> served_{0};
-    std::atomic<std::uint64_t> dropped_{0};
+    std::atomic<std::uint64_t> dropped_{0};           // clients that had greeted
+    std::atomic<std::uint64_t> strangersDropped_{0};  // connections that never did
 
     bool listen(const VrpnAddress& address, std::string& error);
     void accept();
