@@ -31,16 +31,6 @@ std::string pad8(std::string s) {
 
 }  // namespace
 
-int freeTcpPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = loopback(0);
-    bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t size = sizeof a;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
-    close(fd);
-    return ntohs(a.sin_port);
-}
-
 std::int32_t VrpnTestClient::Message::i32(std::size_t offset) const {
     return offset + 4 <= payload.size() ? static_cast<std::int32_t>(be32(payload.data() + offset)) : -999;
 }

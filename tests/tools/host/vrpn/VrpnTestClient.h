@@ -36,8 +36,6 @@ public:
     // As stock clients do by default: listen on a TCP port of our own and
     // ask over UDP, on the server's port, to be called there.
     bool connectBack(int port, std::string& error, std::chrono::milliseconds within);
-    // A socket that connected but says nothing yet.
-    int fd() const { return fd_; }
 
     // Sends our cookie, then describes `device` as sender 0 and the ping
     // and pong types, as a remote object does when it starts.
@@ -74,6 +72,3 @@ private:
     bool receive(std::chrono::milliseconds within);
     void parse();
 };
-
-// A TCP port nobody listens on now.
-int freeTcpPort();

@@ -22,11 +22,10 @@ constexpr std::size_t kMaxMessage = 64000;
 // Names of senders and types fill at most this, their terminating zero included.
 constexpr std::size_t kMaxName = 100;
 
-// System messages: negative types, never described.
+// System messages: negative types, never described. (-3 and -4, a peer's
+// UDP port and log wishes, are read and passed over.)
 constexpr std::int32_t kSenderDescription = -1;
 constexpr std::int32_t kTypeDescription = -2;
-constexpr std::int32_t kUdpDescription = -3;
-constexpr std::int32_t kLogDescription = -4;
 constexpr std::int32_t kDisconnect = -5;
 
 // The types this server sends, and the ones it answers.
